@@ -1,0 +1,42 @@
+# Shared helpers for the module and test CMake files.
+
+# brindlemoor_library(name SOURCES ... DEPS ...): a static library for one module,
+# whose headers are included as "module/file.hpp" from the source root.
+function(brindlemoor_library name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  add_library(${name} STATIC ${ARG_SOURCES})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
+  target_link_libraries(${name} PUBLIC ${ARG_DEPS})
+endfunction()
+
+# brindlemoor_test(name SOURCES ... DEPS ... [LABELS ...] [RESOURCE_LOCK ...]):
+# one GoogleTest executable registered as one ctest test. Under the Windows
+# cross build ctest runs it through CMAKE_CROSSCOMPILING_EMULATOR (wine).
+function(brindlemoor_test name)
+  cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;DEPS;LABELS;RESOURCE_LOCK" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gtest_main GTest::gmock)
+  add_test(NAME ${name} COMMAND ${name})
+  if(NOT ARG_TIMEOUT)
+    set(ARG_TIMEOUT 300)
+  endif()
+  set_tests_properties(${name} PROPERTIES TIMEOUT ${ARG_TIMEOUT} WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
+  if(ARG_LABELS)
+    set_tests_properties(${name} PROPERTIES LABELS "${ARG_LABELS}")
+  endif()
+  if(ARG_RESOURCE_LOCK)
+    set_tests_properties(${name} PROPERTIES RESOURCE_LOCK "${ARG_RESOURCE_LOCK}")
+  endif()
+endfunction()
+
+# brindlemoor_fuzzer(name SOURCES ... DEPS ...): a libFuzzer target, built only
+# in the fuzzing configuration (clang, BRINDLEMOOR_FUZZ=ON).
+function(brindlemoor_fuzzer name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  if(NOT BRINDLEMOOR_FUZZ)
+    return()
+  endif()
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS})
+  target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+endfunction()

@@ -1,0 +1,41 @@
+#pragma once
+// Windows Sockets 1.1 as the program uses them, over the system's BSD sockets.
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "win32/posix/windef.hpp"
+
+using SOCKET = int;
+constexpr SOCKET INVALID_SOCKET = -1;
+constexpr int SOCKET_ERROR = -1;
+constexpr int SD_BOTH = SHUT_RDWR;
+constexpr int WSAECONNRESET = ECONNRESET;
+constexpr int WSAECONNABORTED = ECONNABORTED;
+constexpr int WSAEMFILE = EMFILE;
+constexpr int WSAENOBUFS = ENOBUFS;
+constexpr int WSAEINTR = EINTR;
+
+struct WSADATA {
+    WORD wVersion;
+    WORD wHighVersion;
+    char szDescription[257];
+    char szSystemStatus[129];
+};
+
+inline WORD MAKEWORD(BYTE low, BYTE high) { return static_cast<WORD>(low | (high << 8)); }
+
+int WSAStartup(WORD version, WSADATA* data);
+int WSACleanup();
+int WSAGetLastError();
+int closesocket(SOCKET s);
+
+// The POSIX `gethostbyname` is not thread-safe; ours keeps its result per
+// thread (IPv4 only), as the Windows one does.
+hostent* win32_gethostbyname(const char* name);
+#define gethostbyname win32_gethostbyname
+

@@ -1,0 +1,12 @@
+#pragma once
+// The Windows interfaces the program calls. On Windows they are the system's;
+// elsewhere they come from our own small implementation in win32/posix.
+
+#ifdef _WIN32
+#include <winsock2.h>
+#include <windows.h>
+#include <shellapi.h>
+#else
+#include "win32/posix/windef.hpp"
+#include "win32/posix/winsock.hpp"
+#endif
