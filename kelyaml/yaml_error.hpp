@@ -1,0 +1,10 @@
+#pragma once
+// Every failure of the YAML reader and writer.
+
+#include "zib/exception.hpp"
+
+class Yaml_Error : public Error {
+public:
+    using Error::Error;
+    const char* type_name() const noexcept override { return "Yaml_Error"; }
+};

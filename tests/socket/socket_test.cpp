@@ -1,0 +1,137 @@
+#include "socket/socket.hpp"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <regex>
+#include <thread>
+
+#include "loopback.hpp"
+#include "zib/exception.hpp"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr Address loopback_address = 0x0100007F;  // 127.0.0.1 in network order on a little-endian machine
+
+template <class F>
+std::string error_of(F&& f) {
+    try {
+        f();
+    } catch (const Exception& e) {
+        return e.message();
+    }
+    return "(no error)";
+}
+
+// A connected pair: our Client_Socket and the raw peer the listener accepted.
+struct Pair {
+    test::Raw_Listener listener;
+    std::unique_ptr<Client_Socket> client;
+    test::Raw_Connection peer;
+    Pair() {
+        client = std::make_unique<Client_Socket>(resolve("127.0.0.1"), listener.port());
+        peer = listener.accept();
+    }
+};
+
+}  // namespace
+
+TEST(Resolve, DottedTextNamesAndFailures) {
+    test::start_sockets();
+    EXPECT_EQ(resolve("127.0.0.1"), loopback_address);
+    EXPECT_EQ(resolve("localhost"), loopback_address);
+    EXPECT_EQ(error_of([] { resolve("no-such-host.invalid"); }), "ホストアドレス取得失敗");
+}
+
+TEST(Receive_All, StopsAtTheFirstShortChunk) {
+    struct Case {
+        std::size_t first_burst;
+        std::size_t later_burst;  // sent after a pause, then the peer closes
+        std::size_t expected;
+    };
+    // 4095 pending: one short read ends it, the later bytes stay unread.
+    // 4096 pending: a full chunk reads again and waits for the later bytes.
+    // 10000 pending: 4096 + 4096 + 1808.
+    const Case cases[] = {{4095, 10, 4095}, {4096, 10, 4106}, {10000, 0, 10000}, {0, 0, 0}};
+    for (const auto& c : cases) {
+        Pair p;
+        p.peer.send_all(std::string(c.first_burst, 'a'));
+        if (c.first_burst == 0) p.peer.close();
+        std::this_thread::sleep_for(100ms);  // let the burst arrive whole
+        std::thread later([&] {
+            std::this_thread::sleep_for(200ms);
+            if (c.later_burst) p.peer.send_all(std::string(c.later_burst, 'b'));
+            p.peer.close();
+        });
+        EXPECT_EQ(p.client->receive_all().size(), c.expected) << "first burst " << c.first_burst;
+        later.join();
+    }
+}
+
+TEST(Socket, CloseTwiceAndEmptySendOnAClosedSocket) {
+    Pair p;
+    p.client->close();
+    EXPECT_FALSE(p.client->is_open());
+    p.client->close();
+    EXPECT_NO_THROW(p.client->send(""));
+    // Operations on a closed handle fail with the system's error.
+    EXPECT_EQ(error_of([&] { p.client->send("x"); }).rfind("送信失敗", 0), 0u);
+    char buffer[16];
+    EXPECT_EQ(error_of([&] { p.client->receive(buffer); }).rfind("受信失敗", 0), 0u);
+    EXPECT_EQ(p.peer.read_all(), "");  // the peer sees the orderly end
+}
+
+TEST(Socket, ConnectAndBindFailures) {
+    test::start_sockets();
+    const Port free_port = test::unused_port();
+    EXPECT_EQ(error_of([&] { Client_Socket c(resolve("127.0.0.1"), free_port); }), "サーバへの接続失敗");
+
+    Server_Socket first(free_port);
+    EXPECT_EQ(error_of([&] { Server_Socket second(free_port); }), "bind失敗");
+}
+
+TEST(Server_Socket, AcceptsAndTalksBothWays) {
+    test::start_sockets();
+    const Port port = test::unused_port();
+    Server_Socket server(port);
+    test::Raw_Connection browser = test::connect_to(port);
+    auto connection = server.accept();
+    browser.send_all("ping");
+    char buffer[16];
+    EXPECT_EQ(std::string(buffer, connection->receive(buffer)), "ping");
+    connection->send("pong");
+    connection->close();
+    EXPECT_EQ(browser.read_all(), "pong");
+}
+
+TEST(Socket, LargeSendIsTakenWhole) {
+    Pair p;
+    std::string data(16 << 20, '\0');
+    for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 131 % 251);
+    std::string received;
+    std::thread reader([&] {
+        // A slow reader makes the system take the data in many parts.
+        for (;;) {
+            std::string piece = p.peer.read_some(1 << 16);
+            if (piece.empty()) break;
+            received += piece;
+            if (received.size() < (1 << 20)) std::this_thread::sleep_for(1ms);
+        }
+    });
+    p.client->send(data);
+    p.client->close();
+    reader.join();
+    EXPECT_TRUE(received == data) << "received " << received.size() << " of " << data.size();
+}
+
+TEST(Socket, SendToAResetPeerNamesTheErrorCode) {
+    Pair p;
+    p.peer.abort();
+    std::this_thread::sleep_for(50ms);
+    std::string message;
+    for (int i = 0; i < 100 && message.empty(); ++i) message = error_of([&] { p.client->send(std::string(65536, 'x')); });
+    ASSERT_NE(message, "(no error)");
+    EXPECT_TRUE(std::regex_match(message, std::regex("送信失敗[0-9]+"))) << message;
+}

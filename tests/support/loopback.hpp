@@ -1,0 +1,62 @@
+#pragma once
+// Plain loopback sockets for tests, independent of the code under test.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace test {
+
+// Starts the socket library once for the test program.
+void start_sockets();
+
+class Raw_Connection {
+public:
+    Raw_Connection() = default;
+    explicit Raw_Connection(std::intptr_t handle) : handle_(handle) {}
+    Raw_Connection(Raw_Connection&& other) noexcept : handle_(other.handle_) { other.handle_ = -1; }
+    Raw_Connection& operator=(Raw_Connection&& other) noexcept;
+    ~Raw_Connection() { close(); }
+
+    bool is_open() const { return handle_ != -1; }
+    void send_all(std::string_view data);
+    // One read of at most `limit` bytes; empty at end of stream.
+    std::string read_some(std::size_t limit = 65536);
+    // Everything until the peer closes.
+    std::string read_all();
+    // Reads until `marker` has arrived (or the peer closes); returns all read.
+    std::string read_until(std::string_view marker);
+    void shutdown_write();
+    void close();
+    // Closes with a reset instead of an orderly end.
+    void abort();
+    std::intptr_t release() {
+        auto h = handle_;
+        handle_ = -1;
+        return h;
+    }
+
+private:
+    std::intptr_t handle_ = -1;
+};
+
+// Listens on 127.0.0.1 on a port the system picks.
+class Raw_Listener {
+public:
+    Raw_Listener();
+    ~Raw_Listener();
+    std::uint16_t port() const { return port_; }
+    Raw_Connection accept();
+    void close();
+
+private:
+    std::intptr_t handle_ = -1;
+    std::uint16_t port_ = 0;
+};
+
+Raw_Connection connect_to(std::uint16_t port);
+
+// A port on 127.0.0.1 that nothing listens on (bound, then released).
+std::uint16_t unused_port();
+
+}  // namespace test
