@@ -29,12 +29,17 @@ void Thread::launch(bool detached) {
         throw Exception("too many threads (" + std::to_string(max_threads) + " running)");
     }
     try {
-        thread_ = std::thread([this, detached] { body(detached); });
+        std::thread thread([this, detached] { body(detached); });
+        // A detached thread may delete this object at any moment from here on:
+        // nothing below may touch it.
+        if (detached)
+            thread.detach();
+        else
+            thread_ = std::move(thread);
     } catch (const std::system_error& e) {
         live_threads.fetch_sub(1);
         throw Exception(std::string("thread start failed: ") + e.what());
     }
-    if (detached) thread_.detach();
 }
 
 void Thread::body(bool detached) {

@@ -1,0 +1,40 @@
+#pragma once
+// A browser's request, read and rewritten into the HTTP/1.0 request for the origin server.
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "http/text.hpp"
+
+class Response_Socket;
+
+// The most a request head (request line and header lines) may take.
+constexpr std::size_t max_request_head = 64 * 1024;
+
+// Reads until the blank line that ends the head, or until the browser closes.
+// Body bytes that came with the head are kept at the end of the result.
+// A head longer than max_request_head throws.
+std::string read_request_head(Response_Socket& browser, std::span<char> buffer);
+
+// True when `text` holds a complete blank line ("\n" or "\r\n") ending a header block.
+bool has_blank_line(std::string_view text);
+
+struct Upstream_Request {
+    std::string_view method;  // "GET ", "HEAD " or "POST ", with its space
+    std::string_view target;  // the absolute URI, without method and version
+    Url_Parts url;
+    std::string header;             // request line, passed header lines, blank line
+    std::string_view body;          // body bytes that came with the head
+    std::uint32_t content_length;  // 0 when the request has none
+};
+
+// Rewrites the request text (views point into it): method and target checked,
+// the version cut, "Proxy-Connection: Keep-Alive" dropped, every other line kept.
+Upstream_Request rewrite_request(std::string_view request);
+
+// Whether the header line starts with `name` (which includes its colon), ASCII case ignored.
+bool is_header(std::string_view line, std::string_view name);
+// The value of a header line after `name_length` bytes: leading bytes of 0x20 or less skipped.
+std::string_view header_value(std::string_view line, std::size_t name_length);

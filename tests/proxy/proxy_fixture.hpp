@@ -1,0 +1,92 @@
+#pragma once
+// A listener on a free loopback port with capturing log streams, and a raw
+// browser to talk to it.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <thread>
+
+#include "capture_stream.hpp"
+#include "loopback.hpp"
+#include "origin.hpp"
+#include "proxy/proxy_thread.hpp"
+#include "proxy/response_thread.hpp"
+#include "zib/streams.hpp"
+
+namespace test {
+
+inline std::size_t count_of(std::string_view text, std::string_view what) {
+    std::size_t n = 0;
+    for (auto at = text.find(what); at != std::string_view::npos; at = text.find(what, at + what.size())) ++n;
+    return n;
+}
+
+class Proxy_Fixture : public ::testing::Test {
+protected:
+    void SetUp() override {
+        start_sockets();
+        window_log = &log;
+        error_log = &errors;
+        port = unused_port();
+        listener = std::make_unique<Proxy_Thread>(port);
+        listener->html_filter = [this](std::string_view target, std::string body) {
+            return filter ? filter(target, std::move(body)) : body;
+        };
+        listener->start();
+    }
+
+    void TearDown() override {
+        if (listener) {
+            listener->stop_requested = true;
+            try {
+                connect_to(port);
+            } catch (...) {
+            }
+            listener->wait();
+        }
+        wait_idle();
+        window_log = nullptr;
+        error_log = nullptr;
+    }
+
+    // Connects as a browser, retrying while the listener is still starting.
+    Raw_Connection browser() {
+        for (int i = 0;; ++i) {
+            try {
+                return connect_to(port);
+            } catch (...) {
+                if (i == 200) throw;
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+        }
+    }
+
+    // Sends a whole request and reads the answer until the proxy closes.
+    std::string exchange(std::string_view request) {
+        Raw_Connection b = browser();
+        b.send_all(request);
+        return b.read_all();
+    }
+
+    // Waits until every handler has written its end line.
+    void wait_idle() {
+        for (int i = 0; i < 1000; ++i) {
+            const std::string text = log.text();
+            if (count_of(text, " start (") == count_of(text, " end (")) {
+                std::lock_guard lock(connection_lock);
+                if (active_connections == 0) return;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        ADD_FAILURE() << "handlers still running";
+    }
+
+    Capture_Stream log, errors;
+    Port port = 0;
+    std::unique_ptr<Proxy_Thread> listener;
+    Html_Filter filter;
+};
+
+}  // namespace test
