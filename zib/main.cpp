@@ -1,0 +1,91 @@
+// The program: start-up, the message loop and shutdown. Any error that
+// reaches the outermost handler is shown in a message box and the program
+// ends with exit code 0.
+
+#include <memory>
+
+#include "proxy/proxy_thread.hpp"
+#include "socket/socket.hpp"
+#include "win32/text.hpp"
+#include "win32/windows.hpp"
+#include "zib/error_log.hpp"
+#include "zib/exception.hpp"
+#include "zib/log_stream.hpp"
+#include "zib/main_window.hpp"
+#include "zib/rule_set.hpp"
+#include "zib/streams.hpp"
+#include "zib/tray_icon.hpp"
+
+namespace {
+
+constexpr const wchar_t* class_name = L"zib_window";
+constexpr const wchar_t* window_title = L"Brindlemoor version alpha-01";
+constexpr DWORD window_style = 0x00FF0000;  // overlapped window with both scroll bars, not visible
+
+[[noreturn]] void assertion_failed(const char* what, int line) {
+    throw Assertion_Error(std::string("assertion failed: ") + what + " (" + __FILE__ + ":" + std::to_string(line) +
+                          ")");
+}
+
+int run(HINSTANCE instance) {
+    socket_startup();
+
+    if (FindWindowW(class_name, nullptr)) throw Exception("二重起動になります");
+
+    load_settings();
+
+    WNDCLASSEXW window_class{};
+    window_class.cbSize = sizeof window_class;
+    GetClassInfoExW(nullptr, L"LISTBOX", &window_class);
+    list_box_proc = window_class.lpfnWndProc;
+    window_class.lpfnWndProc = main_window_proc;
+    window_class.lpszClassName = class_name;
+    window_class.hInstance = instance;
+    window_class.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(1));
+    if (!RegisterClassExW(&window_class)) assertion_failed("RegisterClassExW", __LINE__);
+
+    HWND window = CreateWindowExW(WS_EX_CLIENTEDGE, class_name, window_title, window_style, CW_USEDEFAULT,
+                                  CW_USEDEFAULT, 400, 300, nullptr, nullptr, instance, nullptr);
+    if (!window) assertion_failed("CreateWindowExW", __LINE__);
+    tray_icon.hWnd = window;
+    tray_icon.hIcon = window_class.hIcon;
+    Shell_NotifyIconW(NIM_ADD, &tray_icon);
+
+    // The streams and the listener live until the process ends: connection
+    // threads may still write while it does.
+    window_log = new Log_Stream;
+    error_log = open_error_log("error.log").release();
+
+    auto* listener = new Proxy_Thread;
+    listener->html_filter = apply_rules;
+    listener->start();
+
+    MSG message;
+    while (GetMessageW(&message, nullptr, 0, 0)) {
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+    if (auto error = take_window_error()) std::rethrow_exception(error);
+
+    listener->stop_requested = true;
+    Client_Socket wake_up(resolve("localhost"), LISTEN_PORT);
+    listener->wait();
+    wake_up.close();
+    Shell_NotifyIconW(NIM_DELETE, &tray_icon);
+    return 0;
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+    try {
+        return run(instance);
+    } catch (const std::exception& e) {
+        const std::wstring text = win32::utf8_to_wide(message_of(e));
+        const std::wstring caption = win32::utf8_to_wide(type_name_of(e));
+        MessageBoxW(nullptr, text.c_str(), caption.c_str(), MB_OK);
+    } catch (...) {
+        MessageBoxW(nullptr, L"unknown error", L"Exception", MB_OK);
+    }
+    return 0;
+}

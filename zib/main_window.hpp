@@ -1,0 +1,23 @@
+#pragma once
+// The main window: a list box (the log window) whose procedure also answers
+// the tray icon's menu.
+
+#include <exception>
+
+#include "win32/windows.hpp"
+
+constexpr WPARAM CMD_SHOW = 200;
+constexpr WPARAM CMD_HIDE = 201;
+constexpr WPARAM CMD_RELOAD = 300;
+constexpr WPARAM CMD_EXIT = 400;
+
+// The system list box's procedure, kept at start-up: everything the main
+// window does not handle itself goes there.
+extern WNDPROC list_box_proc;
+
+LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+
+// An error raised inside the procedure (a failing Reload) cannot travel up
+// through the system's dispatch code: the procedure keeps it and ends the
+// message loop, and the entry point takes it here and reports it.
+std::exception_ptr take_window_error() noexcept;
