@@ -164,13 +164,11 @@ bool Yaml_Reader::skip_node() noexcept {
 
 bool Yaml_Reader::step() {
     switch (resume_) {
-        case Resume::at_end:
-            return close_one();
+        case Resume::at_end: return close_one();
         case Resume::first_entry:
             event_.kind = Kind::scalar;  // same key and value as the mapping's start
             return after_value();
-        case Resume::measured:
-            return from_indentation(waiting_indent_);
+        case Resume::measured: return from_indentation(waiting_indent_);
         case Resume::owed:
             if (owed_ > 0) {
                 --owed_;
@@ -178,8 +176,7 @@ bool Yaml_Reader::step() {
                 return true;
             }
             return read_content();
-        case Resume::line_start:
-            break;
+        case Resume::line_start: break;
     }
     return from_indentation(measure_indentation());
 }

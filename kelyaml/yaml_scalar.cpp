@@ -5,9 +5,7 @@
 
 namespace {
 
-bool is_white(char c) noexcept {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
+bool is_white(char c) noexcept { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
 
 // Skips leading white space and a sign; true when the sign was "-".
 bool skip_white_and_sign(std::string_view value, std::size_t& pos) noexcept {

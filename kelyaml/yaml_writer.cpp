@@ -35,11 +35,13 @@ Yaml_Writer::~Yaml_Writer() = default;
 void Yaml_Writer::emit(const Yaml_Event& event) {
     try {
         switch (event.kind) {
-            case Kind::document_end:
-                return;
+            case Kind::document_end: return;
             case Kind::mapping_start:
             case Kind::sequence_start:
                 if (!open_.empty()) {
+                    // Inside a mapping a collection needs a key, as an entry does:
+                    // a bare ":" line would be unreadable.
+                    if (open_.back() == Kind::mapping_start && event.key.empty()) output_error();
                     indent();
                     if (open_.back() == Kind::mapping_start) {
                         write(event.key);
@@ -74,8 +76,7 @@ void Yaml_Writer::emit(const Yaml_Event& event) {
                 write(event.value);
                 write("\r\n");
                 return;
-            case Kind::none:
-                break;
+            case Kind::none: break;
         }
     } catch (const std::bad_alloc&) {
         output_error();
@@ -134,8 +135,7 @@ void Yaml_Writer::sequence(std::string_view key, const Array_Access& access, con
 void Yaml_Writer::item(std::string_view& target) { entry({}, target); }
 
 void Yaml_Writer::mapping(const Yaml_Entry_Handler& handler) {
-    if (!open_.empty() && open_.back() == Kind::mapping_start) output_error();
-    begin_mapping({});
+    begin_mapping({});  // fails inside a mapping, where it would need a key
     handler();
     end();
 }

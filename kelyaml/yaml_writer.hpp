@@ -19,7 +19,9 @@ public:
     ~Yaml_Writer() override;
 
     // Writes one event; throws "YAML Output Error" for an event that does not
-    // fit the open collection (bytes already written stay).
+    // fit the open collection (bytes already written stay). Inside a mapping,
+    // entries and nested collections need a non-empty key; inside a sequence,
+    // entries must have none.
     virtual void emit(const Yaml_Event& event);
     virtual void entry(std::string_view key, std::string_view value);
     virtual void begin_sequence(std::string_view key);
