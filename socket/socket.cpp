@@ -90,6 +90,14 @@ Client_Socket::Client_Socket(Address address, Port port) : Socket(create_socket(
 
 Server_Socket::Server_Socket(Port port) : Socket(create_socket()) {
     const sockaddr_in a = socket_address(htonl(0), port);
+#ifndef _WIN32
+    // Windows binds a port whose old connections still linger in TIME_WAIT;
+    // Linux does so only with SO_REUSEADDR (which still refuses a port that
+    // another socket listens on). Without it a restarted proxy could not
+    // listen for a minute after serving.
+    int reuse = 1;
+    ::setsockopt(raw(handle()), SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
+#endif
     if (::bind(raw(handle()), reinterpret_cast<const sockaddr*>(&a), sizeof a) == SOCKET_ERROR)
         throw Exception("bind失敗");
     if (::listen(raw(handle()), 5) == SOCKET_ERROR) throw Exception("listen失敗");

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <regex>
 #include <thread>
 
 #include "loopback.hpp"
@@ -133,5 +132,8 @@ TEST(Socket, SendToAResetPeerNamesTheErrorCode) {
     std::string message;
     for (int i = 0; i < 100 && message.empty(); ++i) message = error_of([&] { p.client->send(std::string(65536, 'x')); });
     ASSERT_NE(message, "(no error)");
-    EXPECT_TRUE(std::regex_match(message, std::regex("送信失敗[0-9]+"))) << message;
+    const std::string prefix = "送信失敗";
+    ASSERT_EQ(message.rfind(prefix, 0), 0u) << message;
+    const std::string code = message.substr(prefix.size());
+    EXPECT_TRUE(!code.empty() && code.find_first_not_of("0123456789") == std::string::npos) << message;
 }

@@ -1,0 +1,263 @@
+#!/usr/bin/env python3
+"""The real program as a process, in a temporary directory with its own
+setting.yaml, against a real origin on loopback, driven with curl and signals.
+Usage: program_e2e.py PROGRAM"""
+import hashlib
+import http.server
+import os
+import shutil
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import unittest
+
+PROGRAM = os.path.abspath(sys.argv.pop(1))
+PROXY = 8080
+BIG = 200 << 20
+
+PAGE = (b'<html><head><title>Moor news</title>\r\n<script>track();\r\n</script></head>\r\n'
+        b'<body><p>Brindlemoor filters <b>pages</b>.</p><script src="a.js"></script></body></html>')
+
+
+def big_chunk(i):
+    return hashlib.sha256(str(i).encode()).digest() * 2048  # 64 KiB
+
+
+class Origin(http.server.ThreadingHTTPServer):
+    daemon_threads = True
+
+
+class Handler(http.server.BaseHTTPRequestHandler):
+    def log_message(self, *args):
+        pass
+
+    def do_GET(self):
+        if self.path == '/page.html':
+            self.answer('text/html; charset=utf-8', PAGE)
+        elif self.path == '/page.txt':
+            self.answer('text/plain', PAGE)
+        elif self.path == '/big.bin':
+            self.send_response(200)
+            self.send_header('Content-Type', 'application/octet-stream')
+            self.send_header('Content-Length', str(BIG))
+            self.end_headers()
+            for i in range(BIG // (64 << 10)):
+                self.wfile.write(big_chunk(i))
+        else:
+            self.send_error(404)
+
+    def answer(self, content_type, body):
+        self.send_response(200)
+        self.send_header('Content-Type', content_type)
+        self.send_header('Content-Length', str(len(body)))
+        self.end_headers()
+        self.wfile.write(body)
+
+
+def port_open(port):
+    with socket.socket() as s:
+        s.settimeout(0.5)
+        return s.connect_ex(('127.0.0.1', port)) == 0
+
+
+def wait_until(condition, seconds=10.0, what='condition'):
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline:
+        if condition():
+            return
+        time.sleep(0.05)
+    raise AssertionError('timed out waiting for ' + what)
+
+
+def settings(*rules):
+    text = '--- !zib\nfilter:\n'
+    for uri, search, replace in rules:
+        text += '  - uri: %s\n    search: %s\n' % (uri, search)
+        if replace is not None:
+            text += '    replace: %s\n' % replace
+    return text
+
+
+class Program:
+    """One running copy of the program in `directory`."""
+
+    def __init__(self, directory):
+        self.process = subprocess.Popen([PROGRAM], cwd=directory, stdin=subprocess.DEVNULL,
+                                        stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+
+    def wait_listening(self):
+        wait_until(lambda: port_open(PROXY) or self.process.poll() is not None, what='the proxy to listen')
+        if self.process.poll() is not None:
+            raise AssertionError('program ended: %r' % (self.process.communicate(),))
+
+    def finish(self, seconds=10):
+        try:
+            out, err = self.process.communicate(timeout=seconds)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            out, err = self.process.communicate()
+            raise AssertionError('program did not end; stderr: %r' % err)
+        return self.process.returncode, out.decode('utf-8', 'replace'), err.decode('utf-8', 'replace')
+
+    def stop(self):
+        if self.process.poll() is None:
+            self.process.send_signal(signal.SIGTERM)
+        return self.finish()
+
+    def peak_memory_kib(self):
+        with open('/proc/%d/status' % self.process.pid) as f:
+            for line in f:
+                if line.startswith('VmHWM:'):
+                    return int(line.split()[1])
+        return 0
+
+
+def curl(url, *extra):
+    result = subprocess.run(['curl', '-s', '-S', '--max-time', '60', '-x', 'http://127.0.0.1:%d' % PROXY] +
+                            list(extra) + [url], capture_output=True, timeout=90)
+    return result.stdout
+
+
+class Program_Test(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        if port_open(PROXY):
+            raise unittest.SkipTest('port 8080 is taken by another program')
+        cls.origin = Origin(('127.0.0.1', 0), Handler)
+        threading.Thread(target=cls.origin.serve_forever, daemon=True).start()
+        cls.base = 'http://127.0.0.1:%d' % cls.origin.server_address[1]
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.origin.shutdown()
+
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(prefix='brindlemoor-e2e-')
+        self.programs = []
+
+    def tearDown(self):
+        for p in self.programs:
+            if p.process.poll() is None:
+                p.process.kill()
+            p.process.communicate()
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+    def write_settings(self, text):
+        with open(os.path.join(self.dir, 'setting.yaml'), 'w') as f:
+            f.write(text)
+
+    def start(self, wait=True):
+        p = Program(self.dir)
+        self.programs.append(p)
+        if wait:
+            p.wait_listening()
+        return p
+
+    def test_rules_rewrite_html_of_matching_uris_only(self):
+        self.write_settings(settings(
+            (r'http://127\.0\.0\.1:[0-9]+/page\.html', r'\<b\>pages\</b\>', '<i>$&</i>'),
+            (r'HTTP://127\.0\.0\.1:[0-9]+/PAGE\.HTML', r'\<title\>(?1:.*?)\</title\>', '<title>[$1]</title>'),
+            (r'http://127\.0\.0\.1:[0-9]+/page', 'brindlemoor', 'NEVER'),  # a prefix only: no hit
+            (r'.*', r'\<script[^>]*\>(.|\n)*?\</script\>', None),
+        ))
+        p = self.start()
+        page = curl(self.base + '/page.html')
+        self.assertEqual(page, b'<html><head><title>[Moor news]</title>\r\n</head>\r\n<body><p>Brindlemoor filters '
+                               b'<i><b>pages</b></i>.</p></body></html>')
+        self.assertEqual(curl(self.base + '/page.txt'), PAGE)  # not HTML: untouched
+        headers = curl(self.base + '/page.html', '-D', '-', '-o', os.devnull)
+        self.assertIn(b'Content-Length: %d\r\n' % len(page), headers)
+        code, out, err = p.stop()
+        self.assertEqual((code, err), (0, ''))
+
+    def test_bad_pattern_is_reported_and_the_other_rules_work(self):
+        self.write_settings(settings(('.*', 'Moor', 'Heath'), ('.*', 'a**', 'x'), ('.*', 'news', 'NEWS')))
+        p = self.start()
+        self.assertIn(b'<title>Heath NEWS</title>', curl(self.base + '/page.html'))
+        code, out, err = p.stop()
+        self.assertEqual(code, 0)
+        self.assertEqual(err, 'Regular_Expression_Error: 1番目の正規表現が変です\n')
+
+    def test_missing_settings_ends_before_listening(self):
+        p = self.start(wait=False)
+        code, out, err = p.finish()
+        self.assertEqual((code, err), (0, 'FileException: setting.yaml: file not found\n'))
+        self.assertFalse(port_open(PROXY))
+        self.assertFalse(os.path.exists(os.path.join(self.dir, 'error.log')))
+
+    def test_second_copy_refuses_and_the_first_goes_on(self):
+        self.write_settings(settings(('.*', 'Moor', 'Heath')))
+        first = self.start()
+        second = self.start(wait=False)
+        code, out, err = second.finish()
+        self.assertEqual((code, err), (0, 'Exception: 二重起動になります\n'))
+        self.assertIn(b'Heath news', curl(self.base + '/page.html'))
+        self.assertEqual(first.stop()[0], 0)
+
+    def test_sighup_reloads_and_error_log_is_appended(self):
+        self.write_settings(settings(('.*', 'Moor', 'Heath')))
+        p = self.start()
+        self.assertIn(b'Heath news', curl(self.base + '/page.html'))
+        self.write_settings(settings(('.*', 'Moor', 'Fen')))
+        p.process.send_signal(signal.SIGHUP)
+        wait_until(lambda: b'Fen news' in curl(self.base + '/page.html'), what='the new rules')
+        # A refused origin: the browser gets the 500 text, error.log the line.
+        answer = curl('http://127.0.0.1:1/')
+        self.assertTrue(answer.startswith('\ufeffサーバへの接続失敗'.encode()), answer)
+        self.assertEqual(p.stop()[0], 0)
+        log = os.path.join(self.dir, 'error.log')
+        with open(log, 'rb') as f:
+            first = f.read()
+        self.assertTrue(first.startswith(b'\xef\xbb\xbferror in response thread #'), first)
+        self.assertTrue(first.endswith(' サーバへの接続失敗 (Exception)\r\n'.encode()), first)
+        # A later run appends, without a second mark.
+        p = self.start()
+        curl('http://127.0.0.1:1/')
+        self.assertEqual(p.stop()[0], 0)
+        with open(log, 'rb') as f:
+            both = f.read()
+        self.assertTrue(both.startswith(first))
+        self.assertEqual(both.count(b'\xef\xbb\xbf'), 1)
+        self.assertEqual(both.count(b'error in response thread'), 2)
+
+    def test_large_body_relayed_exactly_with_flat_memory(self):
+        self.write_settings(settings(('.*', 'Moor', 'Heath')))
+        p = self.start()
+        result = subprocess.run(['curl', '-s', '--max-time', '120', '-x', 'http://127.0.0.1:%d' % PROXY,
+                                 self.base + '/big.bin'], stdout=subprocess.PIPE, timeout=150)
+        expected = hashlib.sha256()
+        for i in range(BIG // (64 << 10)):
+            expected.update(big_chunk(i))
+        self.assertEqual(len(result.stdout), BIG)
+        self.assertEqual(hashlib.sha256(result.stdout).hexdigest(), expected.hexdigest())
+        peak = p.peak_memory_kib()
+        self.assertLess(peak, 32 << 10, 'peak resident memory %d KiB' % peak)
+        self.assertEqual(p.stop()[0], 0)
+
+    def test_real_browser_sees_the_rewritten_page(self):
+        chromium = shutil.which('chromium')
+        if not chromium:
+            self.skipTest('chromium is not installed')
+        # The rule lengthens the page: a Content-Length left at the origin's
+        # value would cut it short or fail the load.
+        self.write_settings(settings(('.*', 'Brindlemoor filters', '<span id="rewritten">' + 'x' * 500 + '</span>'),))
+        p = self.start()
+        profile = os.path.join(self.dir, 'chromium-profile')
+        result = subprocess.run(
+            [chromium, '--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+             '--disable-background-networking', '--disable-component-update', '--disable-sync',
+             '--user-data-dir=' + profile, '--proxy-server=http://127.0.0.1:%d' % PROXY,
+             '--proxy-bypass-list=<-loopback>', '--dump-dom', self.base + '/page.html'],
+            capture_output=True, timeout=120)
+        dom = result.stdout.decode('utf-8', 'replace')
+        self.assertIn('<span id="rewritten">' + 'x' * 500 + '</span>', dom, result.stderr[-2000:])
+        self.assertIn('</html>', dom)
+        self.assertEqual(p.stop()[0], 0)
+
+
+if __name__ == '__main__':
+    unittest.main(verbosity=2)
