@@ -6,6 +6,8 @@
 
 #include "proxy/proxy_thread.hpp"
 #include "socket/socket.hpp"
+#include "win32/signals.hpp"
+#include "win32/signals.hpp"
 #include "win32/text.hpp"
 #include "win32/windows.hpp"
 #include "zib/error_log.hpp"
@@ -47,9 +49,13 @@ int run(HINSTANCE instance) {
     HWND window = CreateWindowExW(WS_EX_CLIENTEDGE, class_name, window_title, window_style, CW_USEDEFAULT,
                                   CW_USEDEFAULT, 400, 300, nullptr, nullptr, instance, nullptr);
     if (!window) assertion_failed("CreateWindowExW", __LINE__);
+    // Where signals exist, SIGHUP asks for the same Reload as the menu.
+    win32::set_reload_command(window, CMD_RELOAD);
     tray_icon.hWnd = window;
     tray_icon.hIcon = window_class.hIcon;
     Shell_NotifyIconW(NIM_ADD, &tray_icon);
+    // Where there are signals, SIGHUP asks for the same Reload as the menu.
+    win32::set_reload_command(window, CMD_RELOAD);
 
     // The streams and the listener live until the process ends: connection
     // threads may still write while it does.
