@@ -9,14 +9,19 @@ function(brindlemoor_library name)
   target_link_libraries(${name} PUBLIC ${ARG_DEPS})
 endfunction()
 
-# brindlemoor_test(name SOURCES ... DEPS ... [LABELS ...] [RESOURCE_LOCK ...]):
+# brindlemoor_test(name SOURCES ... DEPS ... [LABELS ...] [RESOURCE_LOCK ...] [NEEDS_DISPLAY]):
 # one GoogleTest executable registered as one ctest test. Under the Windows
-# cross build ctest runs it through CMAKE_CROSSCOMPILING_EMULATOR (wine).
+# cross build ctest runs it through CMAKE_CROSSCOMPILING_EMULATOR (wine);
+# NEEDS_DISPLAY (tests that create real windows) runs that under xvfb-run.
 function(brindlemoor_test name)
-  cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;DEPS;LABELS;RESOURCE_LOCK" ${ARGN})
+  cmake_parse_arguments(ARG "NEEDS_DISPLAY" "TIMEOUT" "SOURCES;DEPS;LABELS;RESOURCE_LOCK" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gtest_main GTest::gmock)
-  add_test(NAME ${name} COMMAND ${name})
+  if(ARG_NEEDS_DISPLAY AND CMAKE_CROSSCOMPILING)
+    add_test(NAME ${name} COMMAND xvfb-run -a ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:${name}>)
+  else()
+    add_test(NAME ${name} COMMAND ${name})
+  endif()
   if(NOT ARG_TIMEOUT)
     set(ARG_TIMEOUT 300)
   endif()

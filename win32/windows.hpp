@@ -10,4 +10,7 @@
 #else
 #include "win32/posix/windef.hpp"
 #include "win32/posix/winsock.hpp"
+#include "win32/posix/winuser.hpp"
+#include "win32/posix/shellapi.hpp"
+#include "win32/posix/winnls.hpp"
 #endif

@@ -1,0 +1,68 @@
+#include <string>
+
+#include "win32/posix/terminal.hpp"
+#include "win32/posix/window_registry.hpp"
+#include "win32/text.hpp"
+
+// The system list box: an unsorted list of strings. While its window is
+// shown, every added string is also written to the terminal as a line.
+
+namespace win32::posix {
+
+namespace {
+
+void echo(const std::wstring& item) { terminal::write_output_line(win32::wide_to_utf8(item)); }
+
+}  // namespace
+
+LRESULT CALLBACK list_box_procedure(HWND handle, UINT message, WPARAM wparam, LPARAM lparam) {
+    auto window = find_window(handle);
+    if (!window) return 0;
+    switch (message) {
+        case WM_NCCREATE: window->is_list_box = true; return TRUE;
+        case WM_CLOSE: DestroyWindow(handle); return 0;
+        case WM_SYSCOMMAND:
+            if ((wparam & 0xFFF0) == SC_CLOSE) SendMessageW(handle, WM_CLOSE, 0, 0);
+            return 0;
+        default: break;
+    }
+    if (!window->is_list_box) return message >= LB_ADDSTRING && message <= LB_GETCOUNT ? LB_ERR : 0;
+    auto& items = window->items;
+    switch (message) {
+        case LB_ADDSTRING: {
+            auto text = reinterpret_cast<LPCWSTR>(lparam);
+            items.emplace_back(text ? text : L"");
+            bool shown;
+            {
+                std::lock_guard lock(window_registry().mutex);
+                shown = window->shown();
+            }
+            if (shown) echo(items.back());
+            return static_cast<LRESULT>(items.size() - 1);
+        }
+        case LB_GETCOUNT: return static_cast<LRESULT>(items.size());
+        case LB_DELETESTRING:
+            if (wparam >= items.size()) return LB_ERR;
+            items.erase(items.begin() + static_cast<std::ptrdiff_t>(wparam));
+            return static_cast<LRESULT>(items.size());
+        case LB_GETTEXTLEN:
+            if (wparam >= items.size()) return LB_ERR;
+            return static_cast<LRESULT>(items[wparam].size());
+        case LB_GETTEXT: {
+            if (wparam >= items.size() || !lparam) return LB_ERR;
+            const std::wstring& item = items[wparam];
+            auto out = reinterpret_cast<LPWSTR>(lparam);
+            item.copy(out, item.size());
+            out[item.size()] = L'\0';
+            return static_cast<LRESULT>(item.size());
+        }
+        case WM_SHOWWINDOW:
+            // Shown again: the screen shows what the list holds.
+            if (wparam)
+                for (const auto& item : items) echo(item);
+            return 0;
+        default: return 0;
+    }
+}
+
+}  // namespace win32::posix

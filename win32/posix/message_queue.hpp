@@ -1,0 +1,85 @@
+#pragma once
+// Per-thread message queues (internal to the POSIX layer).
+//
+// A thread gets its queue on first use. Posted messages wait in `posted`
+// until the thread asks for them; a message sent from another thread waits
+// in `sent` and is run by the owner whenever it waits for anything (in
+// GetMessageW, in a modal wait, or in its own SendMessageW to another thread),
+// while the sender blocks until `done`.
+
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "win32/posix/winuser.hpp"
+
+namespace win32::posix {
+
+class Thread_Queue;
+
+struct Sent_Message {
+    HWND window;
+    UINT message;
+    WPARAM wparam;
+    LPARAM lparam;
+    LRESULT result = 0;
+    bool done = false;                     // guarded by the sender's queue mutex
+    std::shared_ptr<Thread_Queue> sender;  // woken when done
+};
+
+class Thread_Queue {
+public:
+    Thread_Queue() = default;
+    Thread_Queue(const Thread_Queue&) = delete;
+    Thread_Queue& operator=(const Thread_Queue&) = delete;
+    ~Thread_Queue();
+
+    // Wakes the owner from any wait; the caller holds `mutex`.
+    void wake_locked();
+
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::deque<MSG> posted;
+    std::deque<Sent_Message*> sent;
+    bool quit_posted = false;
+    int quit_code = 0;
+    bool closed = false;  // the thread has ended: nothing more is taken
+    int wake_fd = -1;     // made when the owner first waits on file descriptors too
+};
+
+// The calling thread's queue, made on first use.
+std::shared_ptr<Thread_Queue> current_queue();
+bool is_current_queue(const Thread_Queue* queue) noexcept;
+
+// Queues `message` on `owner`; false when the owner's thread has ended.
+// The caller holds the window registry lock, so that a window's destruction
+// cannot slip between its lookup and the queueing.
+bool queue_sent_message(Thread_Queue& owner, Sent_Message& message);
+bool queue_posted_message(Thread_Queue& owner, const MSG& message);
+
+// Completes every queued send to `window` with 0 (the window has gone).
+void release_sends_to(Thread_Queue& owner, HWND window);
+
+// Runs one sent message waiting for the calling thread; false if none.
+bool run_one_sent_message(Thread_Queue& queue);
+
+// What ended a wait for input.
+struct Wait_Result {
+    bool close_requested = false;  // SIGINT or SIGTERM: modal waits give up
+    bool input_ended = false;      // the terminal's input closed
+};
+
+// Blocks until the calling thread has a sent message to run (or a posted one,
+// if `posted_too`), terminal input (if `read_keys`) or a signal to act on.
+// Runs no message itself; keys read go to the terminal's key buffer.
+Wait_Result wait_for_input(Thread_Queue& queue, bool posted_too, bool read_keys);
+
+// A modal wait (menus, message boxes): runs sent messages until a key is in
+// the terminal's buffer (true), or gives up (false) when there is no
+// terminal to wait for, its input ends, or SIGINT/SIGTERM asks to close.
+// Posted messages stay queued for the message loop.
+bool wait_for_key();
+
+}  // namespace win32::posix

@@ -1,0 +1,13 @@
+#pragma once
+// The error log file: appended to across runs, and begun with a UTF-8 byte
+// order mark when it is first created.
+
+#include <memory>
+#include <string>
+
+#include "zib/file_stream.hpp"
+
+// Opens the file for reading and writing at its end; if that fails, creates
+// it and writes EF BB BF. Throws Create_Error ("unable to create file '<name>'")
+// when it can be neither opened nor created.
+std::unique_ptr<File_Stream> open_error_log(const std::string& name);
