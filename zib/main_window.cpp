@@ -1,5 +1,6 @@
 #include "zib/main_window.hpp"
 
+#include "zib/log_stream.hpp"
 #include "zib/rule_set.hpp"
 #include "zib/tray_icon.hpp"
 
@@ -58,6 +59,9 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
                 case CMD_EXIT: PostMessageW(window, WM_CLOSE, 0, 0); return 0;
             }
             break;
+        case WM_LOG_LINES:
+            add_log_lines(window, list_box_proc, *reinterpret_cast<const std::vector<std::wstring>*>(lparam));
+            return 1;
         case WM_SYSCOMMAND:
             if (wparam == SC_CLOSE) {
                 ShowWindow(window, SW_HIDE);

@@ -17,12 +17,21 @@
 
 namespace {
 
-constexpr UINT WM_WRITER_DONE = WM_APP + 1;
+constexpr UINT WM_WRITER_DONE = WM_APP + 100;
 
 WNDPROC list_box_proc = nullptr;
 std::atomic<int> items_taken{0};
+// Whether the window takes a write's lines in one message, as the program's
+// main window does, or the stream has to send them line by line.
+bool batches_handled = true;
 
 LRESULT CALLBACK log_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    if (message == WM_LOG_LINES && batches_handled) {
+        const auto& lines = *reinterpret_cast<const std::vector<std::wstring>*>(lparam);
+        add_log_lines(window, list_box_proc, lines);
+        items_taken += static_cast<int>(lines.size());
+        return 1;
+    }
     if (message == LB_ADDSTRING) ++items_taken;
     if (message == WM_DESTROY) PostQuitMessage(0);
     return CallWindowProcW(list_box_proc, window, message, wparam, lparam);
@@ -61,7 +70,7 @@ void pump_until_quit() {
     }
 }
 
-class Log_Window : public ::testing::Test {
+class Log_Window : public ::testing::TestWithParam<bool> {
 protected:
     void SetUp() override {
         register_log_window_class();
@@ -70,6 +79,7 @@ protected:
         ASSERT_NE(window, nullptr);
         tray_icon.hWnd = window;
         items_taken = 0;
+        batches_handled = GetParam();
     }
 
     void TearDown() override {
@@ -106,7 +116,10 @@ protected:
 
 }  // namespace
 
-TEST_F(Log_Window, WriterReturnsOnlyAfterTheMainThreadTookTheItem) {
+INSTANTIATE_TEST_SUITE_P(Lines, Log_Window, ::testing::Values(true, false),
+                         [](const auto& info) { return info.param ? "OneMessagePerWrite" : "OneMessagePerLine"; });
+
+TEST_P(Log_Window, WriterReturnsOnlyAfterTheMainThreadTookTheItem) {
     Log_Stream log;
     std::atomic<int> running{0};
     int taken_when_returned = -1;
@@ -125,7 +138,7 @@ TEST_F(Log_Window, WriterReturnsOnlyAfterTheMainThreadTookTheItem) {
     EXPECT_EQ(items(), std::vector<std::wstring>{L"first"});
 }
 
-TEST_F(Log_Window, LinesBytesAndEncodings) {
+TEST_P(Log_Window, LinesBytesAndEncodings) {
     struct Case {
         const char* name;
         std::vector<std::string> writes;
@@ -166,7 +179,7 @@ TEST_F(Log_Window, LinesBytesAndEncodings) {
     }
 }
 
-TEST_F(Log_Window, PrintfFormatsByTheCRulesWithoutALengthLimit) {
+TEST_P(Log_Window, PrintfFormatsByTheCRulesWithoutALengthLimit) {
     Log_Stream log;
     const std::string long_text(100000, 'x');
     EXPECT_EQ(log.printf("%d|%.*s|\n", -2147483647 - 1, 3, "abcdef"), 17);
@@ -177,7 +190,7 @@ TEST_F(Log_Window, PrintfFormatsByTheCRulesWithoutALengthLimit) {
     EXPECT_EQ(got[1], std::wstring(100000, L'x'));
 }
 
-TEST_F(Log_Window, OnePrintfIsOneUnbrokenBlockAcrossThreads) {
+TEST_P(Log_Window, OnePrintfIsOneUnbrokenBlockAcrossThreads) {
     Log_Stream log;
     std::atomic<int> running{0};
     constexpr int rounds = 40;
@@ -204,7 +217,7 @@ TEST_F(Log_Window, OnePrintfIsOneUnbrokenBlockAcrossThreads) {
     }
 }
 
-TEST_F(Log_Window, KeepsTheLast1024LinesInOrder) {
+TEST_P(Log_Window, KeepsTheLast1024LinesInOrder) {
     Log_Stream log;
     std::atomic<int> running{0};
     auto t = writer(
@@ -219,7 +232,7 @@ TEST_F(Log_Window, KeepsTheLast1024LinesInOrder) {
     for (std::size_t i = 0; i < got.size(); ++i) ASSERT_EQ(got[i], L"line " + std::to_wstring(i + 6)) << i;
 }
 
-TEST_F(Log_Window, WritesAfterTheWindowIsGoneReturnAtOnceAndAreLost) {
+TEST_P(Log_Window, WritesAfterTheWindowIsGoneReturnAtOnceAndAreLost) {
     Log_Stream log;
     DestroyWindow(window);
     pump_until_quit();
@@ -234,7 +247,7 @@ TEST_F(Log_Window, WritesAfterTheWindowIsGoneReturnAtOnceAndAreLost) {
     EXPECT_EQ(items_taken.load(), 0);
 }
 
-TEST_F(Log_Window, WaitingWriterIsReleasedWhenTheWindowIsDestroyed) {
+TEST_P(Log_Window, WaitingWriterIsReleasedWhenTheWindowIsDestroyed) {
     Log_Stream log;
     std::atomic<bool> started{false};
     auto done = std::async(std::launch::async, [&] {

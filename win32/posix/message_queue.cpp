@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
+#include <thread>
 
 #include "win32/posix/signals.hpp"
 #include "win32/posix/terminal.hpp"
@@ -24,7 +25,7 @@ void complete(Sent_Message& message, LRESULT result) {
     std::shared_ptr<Thread_Queue> sender = message.sender;
     std::lock_guard lock(sender->mutex);
     message.result = result;
-    message.done = true;
+    message.done.store(true, std::memory_order_release);
     sender->wake_locked();
 }
 
@@ -72,6 +73,21 @@ void drain(int fd) {
     }
 }
 
+// Waits a few microseconds, yielding the processor, until `ready` holds.
+// A cross-thread round trip wakes two sleeping threads; when the answer or
+// the next message follows within that time, neither has to sleep.
+template <class Ready>
+bool spin_until(Ready ready) {
+    using namespace std::chrono;
+    constexpr auto limit = microseconds(50);
+    const auto start = steady_clock::now();
+    do {
+        if (ready()) return true;
+        std::this_thread::yield();
+    } while (steady_clock::now() - start < limit);
+    return ready();
+}
+
 }  // namespace
 
 Thread_Queue::~Thread_Queue() {
@@ -79,6 +95,7 @@ Thread_Queue::~Thread_Queue() {
 }
 
 void Thread_Queue::wake_locked() {
+    activity.fetch_add(1, std::memory_order_release);
     changed.notify_all();
     if (wake_fd >= 0) {
         std::uint64_t one = 1;
@@ -218,6 +235,9 @@ BOOL GetMessageW(MSG* msg, HWND window, UINT first, UINT last) {
                 return FALSE;
             }
         }
+        // Busy with messages: the next one often follows within microseconds.
+        const unsigned seen = queue->activity.load(std::memory_order_acquire);
+        if (spin_until([&] { return queue->activity.load(std::memory_order_acquire) != seen; })) continue;
         auto tray = tray_target_for(queue.get());
         if (tray && enter_pressed()) {
             // Enter plays the right-click on the icon.
@@ -282,10 +302,14 @@ LRESULT SendMessageW(HWND handle, UINT message, WPARAM wparam, LPARAM lparam) {
     // each other's windows both make progress.
     auto wait_for_reply = [&](bool rethrow) {
         for (;;) {
+            const unsigned seen = me->activity.load(std::memory_order_acquire);
+            spin_until([&] {
+                return sent.done.load(std::memory_order_acquire) || me->activity.load(std::memory_order_acquire) != seen;
+            });
             {
                 std::unique_lock lock(me->mutex);
-                me->changed.wait(lock, [&] { return sent.done || !me->sent.empty(); });
-                if (sent.done) return;
+                me->changed.wait(lock, [&] { return sent.done.load() || !me->sent.empty(); });
+                if (sent.done.load()) return;
             }
             try {
                 run_one_sent_message(*me);

@@ -7,6 +7,7 @@
 // GetMessageW, in a modal wait, or in its own SendMessageW to another thread),
 // while the sender blocks until `done`.
 
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <memory>
@@ -25,7 +26,7 @@ struct Sent_Message {
     WPARAM wparam;
     LPARAM lparam;
     LRESULT result = 0;
-    bool done = false;                     // guarded by the sender's queue mutex
+    std::atomic<bool> done{false};         // set under the sender's queue mutex, after `result`
     std::shared_ptr<Thread_Queue> sender;  // woken when done
 };
 
@@ -38,6 +39,10 @@ public:
 
     // Wakes the owner from any wait; the caller holds `mutex`.
     void wake_locked();
+
+    // Counts every wake, so that a thread can spin briefly on it (without
+    // the lock) before it goes to sleep.
+    std::atomic<unsigned> activity{0};
 
     std::mutex mutex;
     std::condition_variable changed;
