@@ -1,0 +1,199 @@
+#!/usr/bin/env bash
+# Brindlemoor against tinyproxy, both in front of the same nginx, all on
+# 127.0.0.1, in one run. Prints one table: streaming of a 256 MiB file,
+# 1 KiB requests with 50 concurrent clients (ab, one request per connection),
+# relaying a 1 MiB HTML page through an identity rule set, and the proxy's
+# peak resident memory.
+#
+#   bench/proxy/run.sh [path/to/brindlemoor]      (default: build/native/brindlemoor)
+#   REQUESTS=5000 HTML_ROUNDS=20 bench/proxy/run.sh
+#
+# Brindlemoor's port is fixed (8080): the run refuses to start if it is taken.
+# Everything else runs on free ports in a temporary directory that is removed
+# at the end, with every process it started.
+set -euo pipefail
+
+here=$(cd "$(dirname "$0")" && pwd)
+repo=$(cd "$here/../.." && pwd)
+proxy_bin=${1:-$repo/build/native/brindlemoor}
+requests=${REQUESTS:-5000}
+html_rounds=${HTML_ROUNDS:-20}
+concurrency=50
+unset http_proxy HTTP_PROXY https_proxy HTTPS_PROXY all_proxy ALL_PROXY no_proxy NO_PROXY
+
+die() {
+    echo "run.sh: $*" >&2
+    # What brindlemoor left behind, while the temporary directory still exists.
+    if [[ -n ${ours_pid:-} ]]; then
+        kill -0 "$ours_pid" 2>/dev/null && echo "brindlemoor (pid $ours_pid) is still running" >&2 ||
+            echo "brindlemoor (pid $ours_pid) has ended" >&2
+        echo "listening on 8080: $(ss -Hltnp 'sport = :8080' 2>/dev/null)" >&2
+        tail -c +4 "$dir/brindlemoor/error.log" 2>/dev/null | tail -5 >&2 || true
+        tail -5 "$dir/brindlemoor.out" >&2 2>/dev/null || true
+    fi
+    exit 1
+}
+
+[[ -x $proxy_bin ]] || die "no proxy program at $proxy_bin (build the target brindlemoor first)"
+for tool in nginx tinyproxy ab curl python3 ss timeout; do
+    command -v "$tool" >/dev/null || die "$tool is not installed"
+done
+[[ -f $repo/bench/make_html_page.py ]] || die "bench/make_html_page.py is missing"
+if [[ -n $(ss -Hltn 'sport = :8080') ]]; then
+    die "port 8080 is already in use (Brindlemoor's port is fixed); stop what listens there and run again"
+fi
+
+# In memory when possible: tinyproxy syncs its log file after every line, and
+# on a disk that alone would set its pace.
+base=/tmp
+[[ -d /dev/shm && -w /dev/shm ]] && base=/dev/shm
+dir=$(mktemp -d "$base/brindlemoor-bench.XXXXXX")
+pids=()
+cleanup() {
+    local pid
+    for pid in "${pids[@]}"; do kill -TERM "$pid" 2>/dev/null || true; done
+    for pid in "${pids[@]}"; do
+        # Bounded: 5 s for a clean end, then it is killed.
+        for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+        kill -KILL "$pid" 2>/dev/null || true
+        wait "$pid" 2>/dev/null || true
+    done
+    rm -rf "$dir"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+free_port() {
+    python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
+}
+
+# Waits (at most 10 s) until something accepts connections on the port.
+wait_for_port() {
+    local port=$1 name=$2
+    for _ in $(seq 100); do
+        if timeout 1 bash -c "exec 3<>/dev/tcp/127.0.0.1/$port" 2>/dev/null; then return 0; fi
+        sleep 0.1
+    done
+    die "$name did not start listening on port $port"
+}
+
+fill() { sed -e "s|@DIR@|$dir|g" -e "s|@PORT@|$2|g" "$here/$1"; }
+
+# The files served by nginx.
+mkdir -p "$dir/www" "$dir/nginx-tmp" "$dir/brindlemoor"
+head -c $((256 << 20)) /dev/urandom >"$dir/www/big.bin"
+head -c 1024 /dev/urandom >"$dir/www/small.bin"
+python3 "$repo/bench/make_html_page.py" "$dir/www/page.html"
+
+nginx_port=$(free_port)
+fill nginx.conf "$nginx_port" >"$dir/nginx.conf"
+nginx -c "$dir/nginx.conf" -e "$dir/nginx-error.log" >"$dir/nginx.out" 2>&1 &
+pids+=($!)
+wait_for_port "$nginx_port" nginx
+
+tiny_port=$(free_port)
+fill tinyproxy.conf "$tiny_port" >"$dir/tinyproxy.conf"
+tinyproxy -d -c "$dir/tinyproxy.conf" >"$dir/tinyproxy.out" 2>&1 &
+tiny_pid=$!
+pids+=($tiny_pid)
+wait_for_port "$tiny_port" tinyproxy
+
+# An identity rule set: a filter list with no rules, so every HTML answer
+# goes through apply_rules unchanged.
+printf -- '--- !zib\nfilter:\n' >"$dir/brindlemoor/setting.yaml"
+(cd "$dir/brindlemoor" && exec "$proxy_bin" </dev/null >"$dir/brindlemoor.out" 2>&1) &
+ours_pid=$!
+pids+=($ours_pid)
+# Probed with a real request: a bare connection would be logged as an error.
+for _ in $(seq 100); do
+    kill -0 "$ours_pid" 2>/dev/null || die "brindlemoor ended at start-up: $(cat "$dir/brindlemoor.out")"
+    curl -s -o /dev/null --max-time 2 -x http://127.0.0.1:8080 "http://127.0.0.1:$nginx_port/small.bin" && break
+    sleep 0.1
+done
+[[ -n $(ss -Hltn 'sport = :8080') ]] || die "brindlemoor did not start listening on port 8080"
+
+origin=http://127.0.0.1:$nginx_port
+declare -A proxy_of=([nginx]="" [tinyproxy]=127.0.0.1:$tiny_port [brindlemoor]=127.0.0.1:8080)
+declare -A result
+
+peak_kib() { awk '/^VmHWM:/ {print $2}' "/proc/$1/status" 2>/dev/null || echo 0; }
+
+# Every response body must arrive whole and unchanged.
+fetch() {  # name path -> curl's -w output
+    local via=${proxy_of[$1]} args=(-s -S --max-time 120 -o "$dir/out" -w "$3")
+    [[ -n $via ]] && args+=(-x "http://$via")
+    curl "${args[@]}" "$origin/$2" || die "$1: fetching /$2 failed"
+    cmp -s "$dir/out" "$dir/www/$2" || die "$1: /$2 arrived damaged or incomplete"
+}
+
+for name in nginx tinyproxy brindlemoor; do
+    echo "== $name" >&2
+    # Streaming: the best of two downloads of the 256 MiB file.
+    best=0
+    for _ in 1 2; do
+        speed=$(fetch "$name" big.bin '%{speed_download}')
+        best=$(python3 -c "print(max($best, $speed / 1e6))")
+    done
+    result[$name,stream]=$best
+
+    # 1 KiB, 50 clients, one request per connection.
+    args=(-q -n "$requests" -c "$concurrency" -s 30)
+    [[ -n ${proxy_of[$name]} ]] && args+=(-X "${proxy_of[$name]}")
+    timeout 300 ab "${args[@]}" "$origin/small.bin" >"$dir/ab-$name.txt" 2>&1 || die "$name: ab failed: $(tail -3 "$dir/ab-$name.txt")"
+    result[$name,rps]=$(awk '/^Requests per second:/ {print $4}' "$dir/ab-$name.txt")
+    result[$name,p99]=$(awk '$1 == "99%" {print $2}' "$dir/ab-$name.txt")
+    # A connect that took a second or more is a dropped SYN (full listen queue).
+    result[$name,connect]=$(awk '$1 == "Connect:" {print $6}' "$dir/ab-$name.txt")
+    failed=$(awk '/^Failed requests:/ {print $3}' "$dir/ab-$name.txt")
+    non2xx=$(awk '/^Non-2xx responses:/ {print $3}' "$dir/ab-$name.txt")
+    [[ $failed == 0 && -z $non2xx ]] || die "$name: ab saw $failed failed and ${non2xx:-0} non-2xx answers"
+    case $name in
+        tinyproxy) result[$name,rss]=$(peak_kib "$tiny_pid") ;;
+        brindlemoor) result[$name,rss]=$(peak_kib "$ours_pid") ;;
+        *) result[$name,rss]=- ;;
+    esac
+
+    # The 1 MiB HTML page, mean time of several fetches.
+    total=0
+    for _ in $(seq "$html_rounds"); do
+        t=$(fetch "$name" page.html '%{time_total}')
+        total=$(python3 -c "print($total + $t)")
+    done
+    result[$name,html]=$(python3 -c "print($total / $html_rounds * 1000)")
+done
+result[brindlemoor,rss_all]=$(peak_kib "$ours_pid")
+kill -0 "$ours_pid" 2>/dev/null || die "brindlemoor ended during the run"
+
+python3 - "$requests" "$concurrency" <<PY
+import sys
+r = {
+    "stream": (${result[nginx,stream]}, ${result[tinyproxy,stream]}, ${result[brindlemoor,stream]}),
+    "rps": (${result[nginx,rps]}, ${result[tinyproxy,rps]}, ${result[brindlemoor,rps]}),
+    "p99": (${result[nginx,p99]}, ${result[tinyproxy,p99]}, ${result[brindlemoor,p99]}),
+    "html": (${result[nginx,html]}, ${result[tinyproxy,html]}, ${result[brindlemoor,html]}),
+    "connect": (${result[nginx,connect]}, ${result[tinyproxy,connect]}, ${result[brindlemoor,connect]}),
+}
+rss_tiny, rss_ours, rss_all = ${result[tinyproxy,rss]} / 1024, ${result[brindlemoor,rss]} / 1024, ${result[brindlemoor,rss_all]} / 1024
+rows = [
+    ("streaming 256 MiB (MB/s)", "stream", True, "ratio >= 1.0"),
+    ("1 KiB, %s x %s clients (req/s)" % (sys.argv[1], sys.argv[2]), "rps", True, "ratio >= 1.0"),
+    ("1 KiB p99 latency (ms)", "p99", False, "ratio <= 1.0"),
+    ("1 KiB longest connect (ms)", "connect", False, "-"),
+    ("1 MiB HTML, identity rules (ms)", "html", False, "-"),
+]
+print("%-34s %10s %10s %12s %8s  %s" % ("", "nginx", "tinyproxy", "brindlemoor", "ratio", "goal"))
+for label, key, higher, goal in rows:
+    direct, tiny, ours = r[key]
+    ratio = ours / tiny if tiny else float("nan")
+    met = "" if goal == "-" else ("met" if (ratio >= 1.0 if higher else ratio <= 1.0) else "NOT met")
+    print("%-34s %10.1f %10.1f %12.1f %8.2f  %s %s" % (label, direct, tiny, ours, ratio, goal, met))
+print("%-34s %10s %10.1f %12.1f %8s  %s %s" % ("peak RSS after the ab load (MiB)", "-", rss_tiny, rss_ours, "",
+      "<= 16 MiB", "met" if rss_ours <= 16 else "NOT met"))
+print("%-34s %10s %10s %12.1f" % ("peak RSS over the whole run (MiB)", "-", "", rss_all))
+print("(ratio = brindlemoor / tinyproxy; nginx = direct, no proxy)")
+PY
+errors=$(tail -c +4 "$dir/brindlemoor/error.log" 2>/dev/null | grep -c . || true)
+if [[ $errors -gt 0 ]]; then
+    echo "brindlemoor wrote $errors error lines during the run; the first ones:" >&2
+    tail -c +4 "$dir/brindlemoor/error.log" | sed -n 1,5p >&2
+fi

@@ -1,0 +1,130 @@
+#pragma once
+// A compiled pattern: a graph of nodes in flat arrays, plus what the search
+// needs to skip positions where no match can start.
+
+#include <array>
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+#include "kelregexp/encoding.hpp"
+
+namespace kelregexp {
+
+enum class Op : std::uint8_t {
+    byte_set,       // one byte out of a set (modes N and A: literals, ranges, classes, `.`)
+    chars,          // one character of a multi-byte or 16-bit mode: members, `.`, negated class
+    start_anchor,   // `^` `%`
+    end_anchor,     // `$`
+    word_start,     // `<`
+    word_end,       // `>`
+    alternation,    // next = first branch, a = second branch
+    look_negative,  // a = sub-pattern
+    look_positive,  // a = sub-pattern
+    repetition,     // a = body, repeat = variant
+    capture_start,  // a = record slot
+    capture_end,    // a = record slot of its start, b = capture number
+};
+
+enum class Repeat : std::uint8_t {
+    star,
+    star_possessive,
+    star_lazy,
+    plus,
+    plus_possessive,
+    plus_lazy,
+    optional,
+    optional_possessive,
+    optional_lazy,
+};
+
+// Node flags.
+constexpr std::uint8_t flag_multiline = 0x01;  // anchors, `.` and negated classes under M
+constexpr std::uint8_t flag_negated = 0x02;    // chars: a negated class
+constexpr std::uint8_t flag_any = 0x04;        // chars: `.`
+constexpr std::uint8_t flag_simple = 0x08;     // repetition whose body is one byte_set node
+
+struct Node {
+    Op op;
+    std::uint8_t mode;
+    std::uint8_t flags = 0;
+    Repeat repeat = Repeat::star;
+    std::int32_t next = -1;  // the continuation; -1 ends the sub-match
+    std::int32_t a = -1;
+    // chars: member count; capture_end: capture number; simple repetition: the
+    // byte set a continuation can start with (-1: any).
+    std::int32_t b = -1;
+    std::int32_t first_member = 0;  // chars: index of the first member
+};
+
+// One member of a `chars` node: a literal (low only) or a range.
+struct Member {
+    Char_Value low;
+    Char_Value high;
+    Comparison comparison;
+    bool range;
+    DWORD flags;
+};
+
+struct Byte_Set {
+    std::array<bool, 256> has{};
+    bool all() const {
+        for (bool b : has)
+            if (!b) return false;
+        return true;
+    }
+    int count() const {
+        int n = 0;
+        for (bool b : has) n += b;
+        return n;
+    }
+};
+
+// What any match must begin with, byte by byte, so that the search can skip
+// positions quickly. Offsets whose set is `unconstrained` accept anything.
+struct Start_Filter {
+    static constexpr int depth = 6;
+    bool any = true;  // no constraint at all: every position is tried
+    std::array<Byte_Set, depth> sets;
+    std::array<bool, depth> unconstrained{true, true, true, true, true, true};
+    // The scan looks for the bytes of one or two offsets whose sets are small
+    // (at most four bytes) and whose bytes are rare in web pages; the other
+    // offsets are checked at each position found.
+    struct Probe {
+        int offset = 0;
+        int size = 0;  // 0: no probe
+        std::array<unsigned char, 4> bytes{};
+    };
+    std::array<Probe, 2> probes;
+    // The first probe's bytes are rare enough for memchr, byte by byte.
+    bool use_memchr = false;
+};
+
+struct Compiled_Pattern {
+    std::int32_t root = -1;  // -1: the pattern compiled to nothing
+    std::uint8_t mode = mode_a;
+    std::uint8_t options = 0;
+    std::vector<Node> nodes;
+    std::vector<Byte_Set> sets;
+    std::vector<Member> members;
+    std::int32_t record_count = 0;
+    Start_Filter filter;
+
+    void release() {
+        root = -1;
+        nodes = {};
+        sets = {};
+        members = {};
+        record_count = 0;
+        filter = {};
+    }
+};
+
+// Deepest nesting of groups, look-aheads and escapes the compiler accepts;
+// deeper patterns fail to compile instead of exhausting the stack.
+constexpr int max_nesting = 100;
+
+// Builds the pattern; false (and `out` released) when it does not compile.
+bool compile(std::string_view pattern, int mode, int options, Compiled_Pattern& out);
+
+}  // namespace kelregexp

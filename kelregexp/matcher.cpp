@@ -1,0 +1,538 @@
+#include "kelregexp/matcher.hpp"
+
+#include <cstring>
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#include <immintrin.h>
+#endif
+
+namespace kelregexp {
+
+namespace {
+
+using Byte = unsigned char;
+
+enum Choice_Kind : std::int32_t {
+    resume,        // go on at (node, position)
+    pop_report,    // a capture end is given back
+    lazy_pass,     // a lazy repetition takes one more pass from position
+    lazy_bytes,    // a simple lazy repetition takes one more byte from position
+    greedy_bytes,  // a simple greedy repetition gives back bytes below position, down to low
+};
+
+bool is_word(unsigned c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
+}
+
+bool is_line_break(unsigned c) { return c == '\r' || c == '\n'; }
+
+bool line_break_at(int mode, const Byte* p, const Byte* end) {
+    if (is_sixteen_bit(mode)) return end - p >= 2 && is_line_break(read_unit(mode, p));
+    return p < end && is_line_break(*p);
+}
+
+bool line_break_before(int mode, const Byte* p, const Byte* begin) {
+    if (is_sixteen_bit(mode)) return p - begin >= 2 && is_line_break(read_unit(mode, p - 2));
+    return p > begin && is_line_break(p[-1]);
+}
+
+bool word_at(int mode, const Byte* p, const Byte* end) {
+    if (is_sixteen_bit(mode)) return end - p >= 2 && is_word(read_unit(mode, p));
+    return p < end && is_word(*p);
+}
+
+bool word_before(int mode, const Byte* p, const Byte* begin, bool for_word_end) {
+    if (p == begin) return false;
+    if (is_sixteen_bit(mode)) return p - begin >= 2 && is_word(read_unit(mode, p - 2));
+    if (mode == mode_l) {
+        // An odd run of lead bytes before it makes the byte a trail byte.
+        int leads = 0;
+        for (const Byte* q = p - 1; q > begin && is_lead_byte(q[-1]); --q) ++leads;
+        if (leads % 2 == 1) return false;
+        if (for_word_end && is_lead_byte(p[-1])) return false;
+    }
+    return is_word(p[-1]);
+}
+
+bool member_matches(const Compiled_Pattern& pattern, const Node& node, Char_Value text) {
+    const Member* m = pattern.members.data() + node.first_member;
+    for (std::int32_t i = 0; i < node.b; ++i, ++m) {
+        int low = compare_chars(node.mode, m->comparison, text, m->low, m->flags);
+        if (!m->range) {
+            if (low == 0) return true;
+        } else if (low >= 0 && compare_chars(node.mode, m->comparison, text, m->high, m->flags) <= 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// One character of a multi-byte or 16-bit mode; null when it does not match.
+const Byte* step_chars(const Compiled_Pattern& pattern, const Node& node, const Byte* p, const Byte* end) {
+    int mode = node.mode;
+    if (node.flags & (flag_any | flag_negated)) {
+        if (node.flags & flag_negated) {
+            Char_Value value;
+            if (read_text_char(mode, p, end, value) && member_matches(pattern, node, value)) return nullptr;
+        }
+        if ((node.flags & flag_multiline) && line_break_at(mode, p, end)) return nullptr;
+        if (is_sixteen_bit(mode)) return end - p >= 2 ? p + 2 : nullptr;
+        if (p >= end) return nullptr;
+        int length = character_length(mode, p);
+        return end - p < length ? end : p + length;
+    }
+    Char_Value value;
+    int length = read_text_char(mode, p, end, value);
+    if (length == 0 || !member_matches(pattern, node, value)) return nullptr;
+    return p + length;
+}
+
+// Where a continuation may start: every position, or one whose byte is in the set.
+bool may_continue(const bool* filter, const Byte* q, const Byte* end) { return !filter || (q < end && filter[*q]); }
+
+bool is_plus(Repeat r) { return r == Repeat::plus || r == Repeat::plus_possessive || r == Repeat::plus_lazy; }
+
+bool filter_accepts(const Start_Filter& filter, const Byte* q, const Byte* end) {
+    for (int k = 0; k < Start_Filter::depth; ++k) {
+        if (filter.unconstrained[k]) continue;
+        if (end - q <= k || !filter.sets[k].has[q[k]]) return false;
+    }
+    return true;
+}
+
+#ifdef __SSE2__
+// Bytes of the chunk equal to any of the probe's bytes.
+inline __m128i equal_any(__m128i chunk, const __m128i* bytes, int size) {
+    __m128i hits = _mm_cmpeq_epi8(chunk, bytes[0]);
+    for (int j = 1; j < size; ++j) hits = _mm_or_si128(hits, _mm_cmpeq_epi8(chunk, bytes[j]));
+    return hits;
+}
+
+inline unsigned probe_mask(const Byte* at, const __m128i* bytes, int size) {
+    __m128i low = equal_any(_mm_loadu_si128(reinterpret_cast<const __m128i*>(at)), bytes, size);
+    __m128i high = equal_any(_mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 16)), bytes, size);
+    return static_cast<unsigned>(_mm_movemask_epi8(low)) | (static_cast<unsigned>(_mm_movemask_epi8(high)) << 16);
+}
+#endif
+
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#define KELREGEXP_AVX2 1
+// The probe scan with 32-byte vectors, on processors that have them. Returns
+// the first accepted position, or where fewer than 32 bytes remain to scan.
+__attribute__((target("avx2"))) const Byte* scan_avx2(const Start_Filter& filter, const Byte* q, const Byte* end,
+                                                      bool& found) {
+    const auto& first = filter.probes[0];
+    const auto& second = filter.probes[1];
+    __m256i a[4], b[4];
+    for (int j = 0; j < first.size; ++j) a[j] = _mm256_set1_epi8(static_cast<char>(first.bytes[j]));
+    for (int j = 0; j < second.size; ++j) b[j] = _mm256_set1_epi8(static_cast<char>(second.bytes[j]));
+    auto mask_of = [](const Byte* at, const __m256i* bytes, int size) __attribute__((target("avx2"))) {
+        __m256i chunk = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
+        __m256i hits = _mm256_cmpeq_epi8(chunk, bytes[0]);
+        for (int j = 1; j < size; ++j) hits = _mm256_or_si256(hits, _mm256_cmpeq_epi8(chunk, bytes[j]));
+        return static_cast<unsigned>(_mm256_movemask_epi8(hits));
+    };
+    int reach = first.offset > second.offset ? first.offset : second.offset;
+    while (end - q >= 32 + reach) {
+        unsigned mask = mask_of(q + first.offset, a, first.size);
+        if (mask && second.size > 0) mask &= mask_of(q + second.offset, b, second.size);
+        while (mask) {
+            const Byte* c = q + __builtin_ctz(mask);
+            if (filter_accepts(filter, c, end)) {
+                found = true;
+                return c;
+            }
+            mask &= mask - 1;
+        }
+        q += 32;
+    }
+    found = false;
+    return q;
+}
+#endif
+
+// Finds, for a search with one-byte steps, the positions where a match may start.
+class Scanner {
+public:
+    Scanner(const Start_Filter& filter, const Byte* end) : filter_(filter), end_(end) {}
+
+    // The first position at or after q that the filter accepts, or the end.
+    const Byte* next(const Byte* q) {
+        if (filter_.use_memchr) return next_by_memchr(q);
+#ifdef KELREGEXP_AVX2
+        static const bool avx2 = __builtin_cpu_supports("avx2");
+        if (avx2 && filter_.probes[0].size > 0) {
+            bool found;
+            q = scan_avx2(filter_, q, end_, found);
+            if (found) return q;
+        }
+#endif
+#ifdef __SSE2__
+        const auto& first = filter_.probes[0];
+        const auto& second = filter_.probes[1];
+        if (first.size > 0) {
+            __m128i a[4], b[4];
+            for (int j = 0; j < first.size; ++j) a[j] = _mm_set1_epi8(static_cast<char>(first.bytes[j]));
+            for (int j = 0; j < second.size; ++j) b[j] = _mm_set1_epi8(static_cast<char>(second.bytes[j]));
+            int reach = first.offset > second.offset ? first.offset : second.offset;
+            while (end_ - q >= 32 + reach) {
+                unsigned mask = probe_mask(q + first.offset, a, first.size);
+                if (mask && second.size > 0) mask &= probe_mask(q + second.offset, b, second.size);
+                while (mask) {
+                    const Byte* c = q + __builtin_ctz(mask);
+                    if (filter_accepts(filter_, c, end_)) return c;
+                    mask &= mask - 1;
+                }
+                q += 32;
+            }
+        }
+#endif
+        const bool* first_bytes = filter_.sets[0].has.data();
+        for (; q < end_; ++q)
+            if (first_bytes[*q] && filter_accepts(filter_, q, end_)) return q;
+        return end_;
+    }
+
+private:
+    const Start_Filter& filter_;
+    const Byte* end_;
+    // Next occurrence of each probe byte found so far (null: not looked for yet).
+    const Byte* found_[4] = {};
+
+    const Byte* next_by_memchr(const Byte* q) {
+        const auto& probe = filter_.probes[0];
+        for (;;) {
+            if (end_ - q <= probe.offset) return end_;
+            const Byte* from = q + probe.offset;
+            const Byte* hit = end_;
+            for (int j = 0; j < probe.size; ++j) {
+                if (!found_[j] || found_[j] < from) {
+                    const void* r = std::memchr(from, probe.bytes[j], static_cast<std::size_t>(end_ - from));
+                    found_[j] = r ? static_cast<const Byte*>(r) : end_;
+                }
+                if (found_[j] < hit) hit = found_[j];
+            }
+            if (hit == end_) return end_;
+            const Byte* c = hit - probe.offset;
+            if (filter_accepts(filter_, c, end_)) return c;
+            q = c + 1;
+        }
+    }
+};
+
+}  // namespace
+
+bool Matcher::match_at(const Compiled_Pattern& pattern, const Match_State& state, const char*& position) {
+    auto p = reinterpret_cast<const Byte*>(position);
+    if (!run(pattern, state, p)) return false;
+    position = reinterpret_cast<const char*>(p);
+    return true;
+}
+
+bool Matcher::search(const Compiled_Pattern& pattern, const Match_State& state, const char* from,
+                     const char*& match_start, const char*& match_end) {
+    auto q = reinterpret_cast<const Byte*>(from);
+    auto end = reinterpret_cast<const Byte*>(state.end);
+    const Start_Filter& filter = pattern.filter;
+    bool byte_steps = pattern.mode == mode_n || pattern.mode == mode_a;
+    Scanner scanner(filter, end);
+    while (q < end) {
+        if (!filter.any) {
+            if (byte_steps) {
+                q = scanner.next(q);
+                if (q == end) break;
+            } else if (!filter_accepts(filter, q, end)) {
+                int length = character_length(pattern.mode, q);
+                q = end - q <= length ? end : q + length;
+                continue;
+            }
+        }
+        const Byte* p = q;
+        if (run(pattern, state, p)) {
+            match_start = reinterpret_cast<const char*>(q);
+            match_end = reinterpret_cast<const char*>(p);
+            return true;
+        }
+        int length = character_length(pattern.mode, q);
+        q = end - q <= length ? end : q + length;
+    }
+    return false;
+}
+
+bool Matcher::run(const Compiled_Pattern& pattern, const Match_State& state, const Byte*& position) {
+    if (pattern.root < 0) return true;
+    const Byte* const begin = reinterpret_cast<const Byte*>(state.begin);
+    const Byte* const end = reinterpret_cast<const Byte*>(state.end);
+    const Node* const nodes = pattern.nodes.data();
+    const Byte_Set* const sets = pattern.sets.data();
+    const bool capturing = state.callback != nullptr;
+    if (records_.size() < static_cast<std::size_t>(pattern.record_count)) records_.resize(pattern.record_count);
+    choices_.clear();
+    frames_.clear();
+    reports_.clear();
+    frames_.push_back({-1, 0, 0, 0, position});
+
+    std::int32_t n = pattern.root;
+    const Byte* p = position;
+
+    auto start_pass = [&](std::int32_t repetition, bool first, const Byte* from) {
+        frames_.push_back({repetition, first, choices_.size(), reports_.size(), from});
+    };
+
+forward:
+    while (n >= 0) {
+        const Node& node = nodes[n];
+        switch (node.op) {
+            case Op::byte_set:
+                if (p < end && sets[node.a].has[*p]) {
+                    ++p;
+                    n = node.next;
+                    continue;
+                }
+                goto fail;
+            case Op::chars: {
+                const Byte* q = step_chars(pattern, node, p, end);
+                if (!q) goto fail;
+                p = q;
+                n = node.next;
+                continue;
+            }
+            case Op::start_anchor:
+                if (p != begin && !((node.flags & flag_multiline) && line_break_before(node.mode, p, begin))) goto fail;
+                n = node.next;
+                continue;
+            case Op::end_anchor:
+                if (p != end && !((node.flags & flag_multiline) && line_break_at(node.mode, p, end))) goto fail;
+                n = node.next;
+                continue;
+            case Op::word_start:
+                if (word_before(node.mode, p, begin, false) || !word_at(node.mode, p, end)) goto fail;
+                n = node.next;
+                continue;
+            case Op::word_end:
+                if (word_at(node.mode, p, end) || !word_before(node.mode, p, begin, true)) goto fail;
+                n = node.next;
+                continue;
+            case Op::alternation:
+                choices_.push_back({resume, node.a, p, nullptr});
+                n = node.next;
+                continue;
+            case Op::look_negative:
+            case Op::look_positive:
+                start_pass(n, false, p);
+                n = node.a;
+                continue;
+            case Op::capture_start:
+                if (capturing) records_[node.a] = p;
+                n = node.next;
+                continue;
+            case Op::capture_end:
+                if (capturing) {
+                    reports_.push_back({n, p});
+                    choices_.push_back({pop_report, n, p, nullptr});
+                }
+                n = node.next;
+                continue;
+            case Op::repetition:
+                if (node.flags & flag_simple) {
+                    // One byte per pass: passes are a scan, and the
+                    // continuation is tried only where it can start.
+                    const bool* body = sets[nodes[node.a].a].has.data();
+                    const bool* filter = node.b >= 0 ? sets[node.b].has.data() : nullptr;
+                    const Byte* low = p;
+                    if (is_plus(node.repeat)) {
+                        if (!(p < end && body[*p])) goto fail;
+                        low = p + 1;
+                    }
+                    const Byte* q = low;
+                    if (node.repeat == Repeat::star_lazy || node.repeat == Repeat::plus_lazy) {
+                        while (!may_continue(filter, q, end)) {
+                            if (!(q < end && body[*q])) goto fail;
+                            ++q;
+                        }
+                        choices_.push_back({lazy_bytes, n, q, nullptr});
+                        p = q;
+                        n = node.next;
+                        continue;
+                    }
+                    while (q < end && body[*q]) ++q;
+                    if (node.repeat == Repeat::star_possessive || node.repeat == Repeat::plus_possessive) {
+                        p = q;
+                        n = node.next;
+                        continue;
+                    }
+                    while (!may_continue(filter, q, end)) {
+                        if (q == low) goto fail;
+                        --q;
+                    }
+                    if (q > low) choices_.push_back({greedy_bytes, n, q, low});
+                    p = q;
+                    n = node.next;
+                    continue;
+                }
+                switch (node.repeat) {
+                    case Repeat::star:
+                        choices_.push_back({resume, node.next, p, nullptr});
+                        start_pass(n, false, p);
+                        n = node.a;
+                        continue;
+                    case Repeat::plus:
+                    case Repeat::plus_possessive:
+                    case Repeat::plus_lazy:
+                        start_pass(n, true, p);
+                        n = node.a;
+                        continue;
+                    case Repeat::star_lazy:
+                    case Repeat::optional_lazy:
+                        choices_.push_back({lazy_pass, n, p, nullptr});
+                        n = node.next;
+                        continue;
+                    default:  // star_possessive, optional, optional_possessive
+                        start_pass(n, false, p);
+                        n = node.a;
+                        continue;
+                }
+        }
+    }
+
+    // The innermost sub-match has succeeded at p: its captures are reported
+    // (innermost first) and its remaining ways are dropped.
+    {
+        Frame frame = frames_.back();
+        frames_.pop_back();
+        for (std::size_t i = reports_.size(); i > frame.report_base; --i) {
+            const Report& r = reports_[i - 1];
+            const Node& end_node = nodes[r.node];
+            state.callback(end_node.b, reinterpret_cast<const char*>(records_[end_node.a]),
+                           reinterpret_cast<const char*>(r.end), state.context);
+        }
+        reports_.resize(frame.report_base);
+        choices_.resize(frame.choice_base);
+        if (frame.node < 0) {
+            position = p;
+            return true;
+        }
+        const Node& owner = nodes[frame.node];
+        if (owner.op == Op::look_positive) {
+            p = frame.start;
+            n = owner.next;
+            goto forward;
+        }
+        if (owner.op == Op::look_negative) goto fail;
+        // A pass that consumed nothing would repeat itself forever: it ends the repetition.
+        bool empty = p == frame.start;
+        switch (owner.repeat) {
+            case Repeat::star:
+            case Repeat::plus:
+                if (frame.first_pass) choices_.push_back({resume, owner.next, p, nullptr});
+                if (empty) goto fail;
+                if (!frame.first_pass) choices_.push_back({resume, owner.next, p, nullptr});
+                start_pass(frame.node, false, p);
+                n = owner.a;
+                goto forward;
+            case Repeat::star_possessive:
+            case Repeat::plus_possessive:
+                if (empty) {
+                    n = owner.next;
+                    goto forward;
+                }
+                start_pass(frame.node, false, p);
+                n = owner.a;
+                goto forward;
+            case Repeat::star_lazy:
+            case Repeat::plus_lazy:
+                if (empty && !frame.first_pass) goto fail;
+                choices_.push_back({lazy_pass, frame.node, p, nullptr});
+                n = owner.next;
+                goto forward;
+            case Repeat::optional:
+                if (!empty) choices_.push_back({resume, owner.next, frame.start, nullptr});
+                n = owner.next;
+                goto forward;
+            case Repeat::optional_possessive: n = owner.next; goto forward;
+            case Repeat::optional_lazy:
+                if (empty) goto fail;
+                n = owner.next;
+                goto forward;
+        }
+    }
+
+fail:
+    for (;;) {
+        Frame& frame = frames_.back();
+        if (choices_.size() > frame.choice_base) {
+            Choice c = choices_.back();
+            choices_.pop_back();
+            switch (c.kind) {
+                case resume:
+                    n = c.node;
+                    p = c.position;
+                    goto forward;
+                case pop_report: reports_.pop_back(); continue;
+                case lazy_pass:
+                    start_pass(c.node, false, c.position);
+                    n = nodes[c.node].a;
+                    p = c.position;
+                    goto forward;
+                case lazy_bytes: {
+                    const Node& node = nodes[c.node];
+                    const bool* body = sets[nodes[node.a].a].has.data();
+                    const bool* filter = node.b >= 0 ? sets[node.b].has.data() : nullptr;
+                    const Byte* q = c.position;
+                    do {
+                        if (!(q < end && body[*q])) goto next_choice;
+                        ++q;
+                    } while (!may_continue(filter, q, end));
+                    choices_.push_back({lazy_bytes, c.node, q, nullptr});
+                    p = q;
+                    n = node.next;
+                    goto forward;
+                }
+                case greedy_bytes: {
+                    const Node& node = nodes[c.node];
+                    const bool* filter = node.b >= 0 ? sets[node.b].has.data() : nullptr;
+                    const Byte* q = c.position;
+                    do {
+                        if (q == c.low) goto next_choice;
+                        --q;
+                    } while (!may_continue(filter, q, end));
+                    if (q > c.low) choices_.push_back({greedy_bytes, c.node, q, c.low});
+                    p = q;
+                    n = node.next;
+                    goto forward;
+                }
+            }
+        next_choice:
+            continue;
+        }
+        // The innermost sub-match has no way left.
+        Frame dead = frame;
+        frames_.pop_back();
+        if (dead.node < 0) return false;
+        const Node& owner = nodes[dead.node];
+        p = dead.start;
+        if (owner.op == Op::look_positive) continue;
+        if (owner.op == Op::look_negative) {
+            n = owner.next;
+            goto forward;
+        }
+        switch (owner.repeat) {
+            case Repeat::star_possessive:
+            case Repeat::plus_possessive:
+                if (dead.first_pass) continue;
+                n = owner.next;
+                goto forward;
+            case Repeat::optional:
+            case Repeat::optional_possessive: n = owner.next; goto forward;
+            default:
+                // Greedy: the choices pushed for the passes are tried next;
+                // lazy and the first pass of `+`: the repetition fails.
+                continue;
+        }
+    }
+}
+
+}  // namespace kelregexp

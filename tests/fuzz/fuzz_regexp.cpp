@@ -1,0 +1,59 @@
+// Pattern, mode, options and text from the input: compiling and every
+// operation must neither crash nor hang, and the operations must agree.
+// Input: mode byte, options byte, pattern length byte, pattern, text.
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+#include "kelregexp/regular_expression.hpp"
+
+namespace {
+
+// Backtracking over a long pattern can take exponential time by design (as
+// in any backtracking engine); short patterns keep each run quick.
+constexpr std::size_t max_pattern = 40;
+constexpr std::size_t max_text = 600;
+
+void check(bool condition) {
+    if (!condition) std::abort();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size < 3) return 0;
+    int mode = data[0] % 7;
+    int options = data[1];
+    std::size_t pattern_length = data[2] % (max_pattern + 1);
+    data += 3;
+    size -= 3;
+    if (pattern_length > size) pattern_length = size;
+    std::string_view pattern(reinterpret_cast<const char*>(data), pattern_length);
+    std::string_view rest(reinterpret_cast<const char*>(data + pattern_length), size - pattern_length);
+    // A copy of exactly the text's size, so that reading past it is caught.
+    std::string text(rest.substr(0, max_text));
+    try {
+        Regular_Expression re(pattern, mode, options);
+        re.matches_whole(text);
+        Regular_Expression::Captures captures;
+        std::ptrdiff_t found = re.find_with_captures(text, captures);
+        check(found == re.find(text));
+        for (const auto& [number, part] : captures) {
+            check(part.data() >= text.data() && part.data() + part.size() <= text.data() + text.size());
+            (void)number;
+        }
+        // The pieces of split and the matches of find_all interleave to the text.
+        auto pieces = re.split(text);
+        auto matches = re.find_all(text);
+        check(pieces.size() == matches.size() + 1);
+        std::string joined;
+        for (std::size_t i = 0; i < matches.size(); ++i) joined.append(pieces[i]).append(matches[i]);
+        joined.append(pieces.back());
+        check(joined == text);
+        check(re.replace_all(text, "$&") == text);
+        re.replace_all(text, "[$1$`$'$9$x$");
+    } catch (const Regular_Expression_Error&) {
+    }
+    return 0;
+}
