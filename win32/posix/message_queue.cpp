@@ -97,7 +97,7 @@ Thread_Queue::~Thread_Queue() {
 void Thread_Queue::wake_locked() {
     activity.fetch_add(1, std::memory_order_release);
     changed.notify_all();
-    if (wake_fd >= 0) {
+    if (wake_fd >= 0 && polling.load(std::memory_order_relaxed)) {
         std::uint64_t one = 1;
         // Non-blocking: a full counter already means "wake up".
         [[maybe_unused]] auto written = ::write(wake_fd, &one, sizeof one);
@@ -184,10 +184,12 @@ Wait_Result wait_for_input(Thread_Queue& queue, bool posted_too, bool read_keys)
         fds[count++] = {queue.wake_fd, POLLIN, 0};
         if (signals >= 0) fds[count++] = {signals, POLLIN, 0};
         if (read_keys) fds[count++] = {STDIN_FILENO, POLLIN, 0};
+        queue.polling.store(true, std::memory_order_relaxed);
     }
     // A wake between the check above and the poll stays in the event counter.
     while (::poll(fds, count, -1) < 0 && errno == EINTR) {
     }
+    queue.polling.store(false, std::memory_order_relaxed);
     if (fds[0].revents) drain(fds[0].fd);
     for (nfds_t i = 1; i < count; ++i) {
         if (!fds[i].revents) continue;

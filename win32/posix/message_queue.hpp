@@ -52,6 +52,9 @@ public:
     int quit_code = 0;
     bool closed = false;  // the thread has ended: nothing more is taken
     int wake_fd = -1;     // made when the owner first waits on file descriptors too
+    // The owner sleeps in poll: only then does a wake need the descriptor
+    // (set under `mutex`, so a waker holding it sees the current state).
+    std::atomic<bool> polling{false};
 };
 
 // The calling thread's queue, made on first use.
