@@ -18,7 +18,10 @@ function(brindlemoor_test name)
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gtest_main GTest::gmock)
   if(ARG_NEEDS_DISPLAY AND CMAKE_CROSSCOMPILING)
-    add_test(NAME ${name} COMMAND xvfb-run -a ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:${name}>)
+    add_test(NAME ${name} COMMAND ${PROJECT_SOURCE_DIR}/tests/support/with_display.sh
+      ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:${name}>)
+    # Two xvfb-run started together may pick the same display; wine's windows then fail.
+    list(APPEND ARG_RESOURCE_LOCK xdisplay)
   else()
     add_test(NAME ${name} COMMAND ${name})
   endif()

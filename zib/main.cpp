@@ -24,6 +24,10 @@ constexpr const wchar_t* class_name = L"zib_window";
 constexpr const wchar_t* window_title = L"Brindlemoor version alpha-01";
 constexpr DWORD window_style = 0x00FF0000;  // overlapped window with both scroll bars, not visible
 
+// The listener lives until the process ends; after an error while running
+// nobody stops it.
+Proxy_Thread* listener = nullptr;
+
 [[noreturn]] void assertion_failed(const char* what, int line) {
     throw Assertion_Error(std::string("assertion failed: ") + what + " (" + __FILE__ + ":" + std::to_string(line) +
                           ")");
@@ -62,7 +66,7 @@ int run(HINSTANCE instance) {
     window_log = new Log_Stream;
     error_log = open_error_log("error.log").release();
 
-    auto* listener = new Proxy_Thread;
+    listener = new Proxy_Thread;
     listener->html_filter = apply_rules;
     listener->start();
 
