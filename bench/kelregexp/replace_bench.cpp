@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "template_expansion.hpp"
 #include "kelregexp/regular_expression.hpp"
 
 namespace {
@@ -68,28 +69,11 @@ public:
             std::size_t s = v[0], e = v[1];
             if (s >= text.size()) break;
             out.append(text, copied, s - copied);
-            for (std::size_t i = 0; i < template_text.size(); ++i) {
-                char c = template_text[i];
-                if (c != '$' || i + 1 == template_text.size()) {
-                    out += c;
-                    continue;
-                }
-                char d = template_text[++i];
-                if (d == '&') {
-                    out.append(text, s, e - s);
-                } else if (d == '`') {
-                    out.append(text, 0, s);
-                } else if (d == '\'') {
-                    out.append(text, e);
-                } else if (d >= '1' && d <= '9' &&
-                           static_cast<std::uint32_t>(d - '0') < pcre2_get_ovector_count(data_) &&
-                           v[2 * (d - '0')] != PCRE2_UNSET) {
-                    out.append(text, v[2 * (d - '0')], v[2 * (d - '0') + 1] - v[2 * (d - '0')]);
-                } else if (!(d >= '0' && d <= '9')) {
-                    out += '$';
-                    out += d;
-                }
-            }
+            test::append_expanded(out, template_text, text, s, e, [&](int n) -> std::string_view {
+                if (n == 0 || static_cast<std::uint32_t>(n) >= pcre2_get_ovector_count(data_) || v[2 * n] == PCRE2_UNSET)
+                    return {};
+                return std::string_view(text).substr(v[2 * n], v[2 * n + 1] - v[2 * n]);
+            });
             copied = e;
             from = e == s ? e + 1 : e;
         }

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "template_expansion.hpp"
 #include "kelregexp/regular_expression.hpp"
 
 namespace {
@@ -209,24 +210,7 @@ public:
         std::size_t from = 0;
         while (search(text, from, s, e)) {
             out += text.substr(copied, s - copied);
-            for (std::size_t i = 0; i < template_text.size(); ++i) {
-                char c = template_text[i];
-                if (c != '$' || i + 1 == template_text.size()) {
-                    out += c;
-                    continue;
-                }
-                char d = template_text[++i];
-                if (d == '&')
-                    out += text.substr(s, e - s);
-                else if (d == '`')
-                    out += text.substr(0, s);
-                else if (d == '\'')
-                    out += text.substr(e);
-                else if (d >= '0' && d <= '9')
-                    out += d == '0' ? "" : capture(text, d - '0');
-                else
-                    out += std::string("$") + d;
-            }
+            test::append_expanded(out, template_text, text, s, e, [&](int n) { return n == 0 ? "" : capture(text, n); });
             copied = e;
             from = e == s ? e + 1 : e;
         }
