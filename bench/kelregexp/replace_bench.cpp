@@ -16,8 +16,8 @@
 #include <string>
 #include <vector>
 
-#include "template_expansion.hpp"
 #include "kelregexp/regular_expression.hpp"
+#include "template_expansion.hpp"
 
 namespace {
 
@@ -70,7 +70,8 @@ public:
             if (s >= text.size()) break;
             out.append(text, copied, s - copied);
             test::append_expanded(out, template_text, text, s, e, [&](int n) -> std::string_view {
-                if (n == 0 || static_cast<std::uint32_t>(n) >= pcre2_get_ovector_count(data_) || v[2 * n] == PCRE2_UNSET)
+                if (n == 0 || static_cast<std::uint32_t>(n) >= pcre2_get_ovector_count(data_) ||
+                    v[2 * n] == PCRE2_UNSET)
                     return {};
                 return std::string_view(text).substr(v[2 * n], v[2 * n + 1] - v[2 * n]);
             });

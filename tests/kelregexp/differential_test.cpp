@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "template_expansion.hpp"
 #include "kelregexp/regular_expression.hpp"
+#include "template_expansion.hpp"
 
 namespace {
 
@@ -210,7 +210,8 @@ public:
         std::size_t from = 0;
         while (search(text, from, s, e)) {
             out += text.substr(copied, s - copied);
-            test::append_expanded(out, template_text, text, s, e, [&](int n) { return n == 0 ? "" : capture(text, n); });
+            test::append_expanded(out, template_text, text, s, e,
+                                  [&](int n) { return n == 0 ? "" : capture(text, n); });
             copied = e;
             from = e == s ? e + 1 : e;
         }
