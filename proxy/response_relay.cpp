@@ -1,6 +1,7 @@
 #include "proxy/response_relay.hpp"
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 #include "proxy/request.hpp"
@@ -81,11 +82,15 @@ void relay_response(const Relay& relay) {
     window_log->printf("---- #%d receiving from server\n", id);
 
     Response_Head head = scan_head(read_response_head(relay));
-    window_log->write_line(head.header);
-    if (head.html) window_log->printf("** #%d receiving html **\n", id);
+    // The header block and what its scan found go to the log in one write:
+    // they stay together, and the thread waits for the log window once.
+    char html_line[48] = "", length_line[48] = "";
+    if (head.html) std::snprintf(html_line, sizeof html_line, "** #%d receiving html **\n", id);
     if (static_cast<std::int32_t>(head.content_length) > 0)
-        window_log->printf("#%d content-length: %d\n", id, static_cast<int>(head.content_length));
-    window_log->printf("#%d received %d byte\n", id, static_cast<int>(head.body.size()));
+        std::snprintf(length_line, sizeof length_line, "#%d content-length: %d\n", id,
+                      static_cast<int>(head.content_length));
+    window_log->printf("%.*s\r\n%s%s#%d received %d byte\n", static_cast<int>(head.header.size()), head.header.data(),
+                       html_line, length_line, id, static_cast<int>(head.body.size()));
 
     // The body is complete once it has reached the Content-Length (every body
     // byte counted) or the origin has closed; an answer to HEAD has none.

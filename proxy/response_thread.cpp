@@ -76,8 +76,11 @@ void Response_Thread::serve(char (&buffer)[Socket::chunk_size]) {
         body.append(buffer, std::min<std::size_t>(n, upstream.content_length - body.size()));
     }
 
-    window_log->printf("---- #%d to server\n%.*s\n", id, length_of(upstream.header), upstream.header.data());
-    if (!body.empty()) window_log->printf("---- #%d to server %d byte.\n", id, length_of(body));
+    if (body.empty())
+        window_log->printf("---- #%d to server\n%.*s\n", id, length_of(upstream.header), upstream.header.data());
+    else
+        window_log->printf("---- #%d to server\n%.*s\n---- #%d to server %d byte.\n", id, length_of(upstream.header),
+                           upstream.header.data(), id, length_of(body));
 
     Client_Socket server(address, upstream.url.port);
     try {

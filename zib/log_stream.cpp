@@ -1,34 +1,45 @@
 #include "zib/log_stream.hpp"
 
-#include <chrono>
-
 #include "win32/text.hpp"
 #include "zib/tray_icon.hpp"
 
-namespace {
-
-// One item, deleting the oldest one beyond the limit. `message` sends or
-// calls LB_ADDSTRING, whose answer is the new item's index (the count less one).
-template <class Message>
-void add_item(const std::wstring& item, Message message) {
-    LRESULT index = message(LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item.c_str()));
-    LRESULT count = index >= 0 ? index + 1 : message(LB_GETCOUNT, 0, 0);
-    if (count > MAX_LOG_LINES) message(LB_DELETESTRING, 0, 0);
+Log_Stream::Batch Log_Stream::take_batch() {
+    Batch batch;
+    std::lock_guard guard(lock);
+    batch.lines.swap(queued);
+    batch.writers.swap(waiting);
+    announced = false;
+    return batch;
 }
 
-}  // namespace
-
-void add_log_lines(HWND window, WNDPROC list_box, const std::vector<std::wstring>& lines) {
-    for (const auto& line : lines)
-        add_item(line, [&](UINT m, WPARAM w, LPARAM l) { return CallWindowProcW(list_box, window, m, w, l); });
+void Log_Stream::release(const Batch& batch) noexcept {
+    for (const auto& writer : batch.writers) {
+        writer->released.store(1, std::memory_order_release);
+        writer->released.notify_one();
+    }
 }
 
-void Log_Stream::send(std::vector<std::wstring>& lines) {
-    HWND window = tray_icon.hWnd;
-    if (SendMessageW(window, WM_LOG_LINES, 0, reinterpret_cast<LPARAM>(&lines)) == 1) return;
-    // A plain list box (or a window that has gone): one message per line.
-    for (const auto& item : lines)
-        add_item(item, [&](UINT m, WPARAM w, LPARAM l) { return SendMessageW(window, m, w, l); });
+std::size_t Log_Stream::take_lines(HWND window, WNDPROC list_box, LPARAM lparam) {
+    auto& delivery = *reinterpret_cast<Delivery*>(lparam);
+    Log_Stream& stream = *delivery.stream;
+    stream.window_thread.store(GetCurrentThreadId(), std::memory_order_relaxed);
+    // Taken first: if adding fails, the announcing writer still releases them.
+    delivery.taken = stream.take_batch();
+    const Batch& batch = delivery.taken;
+    auto message = [&](UINT m, WPARAM w, LPARAM l) { return CallWindowProcW(list_box, window, m, w, l); };
+    for (const auto& line : batch.lines) {
+        // LB_ADDSTRING answers the new item's index, the count less one.
+        const LRESULT index = message(LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line.c_str()));
+        const LRESULT count = index >= 0 ? index + 1 : message(LB_GETCOUNT, 0, 0);
+        if (count > MAX_LOG_LINES) message(LB_DELETESTRING, 0, 0);
+    }
+    return batch.lines.size();
+}
+
+bool Log_Stream::on_window_thread(HWND window) const {
+    DWORD thread = window_thread.load(std::memory_order_relaxed);
+    if (thread == 0) thread = GetWindowThreadProcessId(window, nullptr);
+    return thread == GetCurrentThreadId();
 }
 
 void Log_Stream::write_string(std::string_view text) {
@@ -39,48 +50,25 @@ void Log_Stream::write_string(std::string_view text) {
         std::string_view line(pending.data() + consumed, end - consumed);
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
         queued.push_back(win32::utf8_to_wide_strict(line).value_or(L"(BIN)"));
-        ++queued_count;
     }
+    if (consumed == 0) return;  // no complete line yet
     pending.erase(0, consumed);
-    const std::uint64_t mine = queued_count;
 
-    // A write made while this thread is itself sending (from inside that
-    // send) must not wait for itself: its lines go with the next batch.
-    if (sending && sender == std::this_thread::get_id()) return;
-
-    while (taken.load() < mine) {
-        if (sending) {
-            // The batch on its way usually comes back within microseconds:
-            // wait a little without sleeping first.
-            guard.unlock();
-            const auto start = std::chrono::steady_clock::now();
-            while (taken.load(std::memory_order_acquire) < mine &&
-                   std::chrono::steady_clock::now() - start < std::chrono::microseconds(50))
-                std::this_thread::yield();
-            guard.lock();
-            if (taken.load() < mine && sending) taken_changed.wait(guard);
-            continue;
-        }
-        // Nobody is sending: this writer takes every queued line.
-        sending = true;
-        sender = std::this_thread::get_id();
-        std::vector<std::wstring> batch;
-        batch.swap(queued);
-        const std::uint64_t batch_end = queued_count;
+    const HWND window = tray_icon.hWnd;
+    // The first writer of a batch announces it; the window's own thread
+    // cannot wait for itself, so it takes the lines at once.
+    if (!announced || on_window_thread(window)) {
+        announced = true;
         guard.unlock();
-        struct Done {
-            Log_Stream& stream;
-            std::unique_lock<std::mutex>& guard;
-            std::uint64_t batch_end;
-            ~Done() {
-                // Taken, or lost with a window that has gone, or failed: either
-                // way the writers of the batch are released.
-                guard.lock();
-                stream.sending = false;
-                stream.taken.store(batch_end, std::memory_order_release);
-                stream.taken_changed.notify_all();
-            }
-        } done{*this, guard, batch_end};
-        send(batch);
+        Delivery delivery{this, {}};
+        const bool taken = SendMessageW(window, WM_LOG_LINES, 0, reinterpret_cast<LPARAM>(&delivery)) == 1;
+        release(delivery.taken);
+        // No window (any more): the lines waiting are lost, their writers released.
+        if (!taken) release(take_batch());
+        return;
     }
+    auto me = std::make_shared<Waiter>();
+    waiting.push_back(me);
+    guard.unlock();
+    while (me->released.load(std::memory_order_acquire) == 0) me->released.wait(0, std::memory_order_acquire);
 }

@@ -3,12 +3,11 @@
 // item of the main window's list box, which keeps the last MAX_LOG_LINES.
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <vector>
 
 #include "win32/windows.hpp"
@@ -16,15 +15,9 @@
 
 constexpr int MAX_LOG_LINES = 1024;
 
-// The main window's own message for a batch of lines, so that one round trip
-// to the main thread carries every line waiting at that moment.
-// lParam points to a std::vector<std::wstring>; the window answers 1.
+// The main window's own message: take every line waiting in a Log_Stream
+// (lParam, see Log_Stream::take_lines). The window answers 1.
 constexpr UINT WM_LOG_LINES = WM_APP + 1;
-
-// Adds the lines as items of the list box `window` through its procedure
-// `list_box`, deleting the oldest item while more than MAX_LOG_LINES are held.
-// Runs on the window's thread.
-void add_log_lines(HWND window, WNDPROC list_box, const std::vector<std::wstring>& lines);
 
 class Log_Stream : public File_Stream {
 public:
@@ -38,19 +31,45 @@ public:
     // no longer exists.
     void write_string(std::string_view text) override;
 
-private:
-    // Writers that arrive while lines are on their way to the main thread
-    // queue theirs; the next of them takes every queued line in one message
-    // (group commit). Each writer still returns only after its own lines
-    // have been taken.
-    void send(std::vector<std::wstring>& lines);
+    // Runs on the window's thread when it handles WM_LOG_LINES with this
+    // lParam: adds every line written so far as items of the list box
+    // `window` (through its procedure `list_box`), deleting the oldest beyond
+    // MAX_LOG_LINES. Returns the number of lines added.
+    static std::size_t take_lines(HWND window, WNDPROC list_box, LPARAM lparam);
 
+private:
+    // A writer waiting for its lines to be taken. Shared, because the
+    // releasing thread may still be waking it when it has already returned.
+    struct Waiter {
+        std::atomic<std::uint32_t> released{0};
+    };
+
+    // Every queued line and its writers.
+    struct Batch {
+        std::vector<std::wstring> lines;
+        std::vector<std::shared_ptr<Waiter>> writers;
+    };
+    // What WM_LOG_LINES carries: the window's thread puts the batch it took
+    // here, and the announcing writer releases the others and frees the
+    // lines, so that the one thread every line passes through does no more
+    // than add them.
+    struct Delivery {
+        Log_Stream* stream;
+        Batch taken;
+    };
+
+    Batch take_batch();
+    static void release(const Batch& batch) noexcept;
+    bool on_window_thread(HWND window) const;
+
+    // Held only for moments, never while waiting for the window's thread:
+    // that thread takes it too, in take_lines.
     std::mutex lock;
-    std::condition_variable taken_changed;
-    std::string pending;                // the unfinished line
-    std::vector<std::wstring> queued;   // complete lines not yet sent
-    std::uint64_t queued_count = 0;     // lines ever queued
-    std::atomic<std::uint64_t> taken{0};  // lines ever taken (or lost); written under `lock`
-    bool sending = false;
-    std::thread::id sender;
+    std::string pending;                           // the unfinished line
+    std::vector<std::wstring> queued;              // complete lines not yet taken
+    std::vector<std::shared_ptr<Waiter>> waiting;  // their writers, in the order written
+    // A WM_LOG_LINES is on its way and will take whatever is queued: later
+    // writers only queue and wait, so one round trip serves them all.
+    bool announced = false;
+    std::atomic<DWORD> window_thread{0};  // the thread that takes the lines, once known
 };

@@ -48,9 +48,7 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
                     ShowWindow(window, SW_SHOW);
                     return 0;
                 case CMD_HIDE: ShowWindow(window, SW_HIDE); return 0;
-                case CMD_RELOAD:
-                    try {
-                        load_settings();
+                case CMD_RELOAD: try { load_settings();
                     } catch (...) {
                         window_error = std::current_exception();
                         PostQuitMessage(0);
@@ -59,9 +57,7 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
                 case CMD_EXIT: PostMessageW(window, WM_CLOSE, 0, 0); return 0;
             }
             break;
-        case WM_LOG_LINES:
-            add_log_lines(window, list_box_proc, *reinterpret_cast<const std::vector<std::wstring>*>(lparam));
-            return 1;
+        case WM_LOG_LINES: Log_Stream::take_lines(window, list_box_proc, lparam); return 1;
         case WM_SYSCOMMAND:
             if (wparam == SC_CLOSE) {
                 ShowWindow(window, SW_HIDE);

@@ -23,6 +23,10 @@ namespace {
 WNDPROC list_box_proc = nullptr;
 
 LRESULT CALLBACK log_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    if (message == WM_LOG_LINES) {
+        Log_Stream::take_lines(window, list_box_proc, lparam);
+        return 1;
+    }
     if (message == WM_DESTROY) PostQuitMessage(0);
     return CallWindowProcW(list_box_proc, window, message, wparam, lparam);
 }

@@ -275,6 +275,22 @@ TEST(Messages, PostedInOrderThenQuitWithItsCode) {
     destroy_and_drain(window);
 }
 
+TEST(Windows, AWindowBelongsToTheThreadThatMadeIt) {
+    HWND window = make_window([](HWND, UINT, WPARAM, LPARAM) -> LRESULT { return 0; });
+    const DWORD maker = GetCurrentThreadId();
+    DWORD process = 0;
+    EXPECT_EQ(GetWindowThreadProcessId(window, &process), maker);
+    EXPECT_EQ(process, static_cast<DWORD>(getpid()));
+    auto other = std::async(std::launch::async, [&] {
+        return std::pair{GetCurrentThreadId(), GetWindowThreadProcessId(window, nullptr)};
+    });
+    const auto [other_id, seen_from_other] = other.get();
+    EXPECT_NE(other_id, maker);
+    EXPECT_EQ(seen_from_other, maker);
+    destroy_and_drain(window);
+    EXPECT_EQ(GetWindowThreadProcessId(window, nullptr), 0u);
+}
+
 TEST(List_Box, StringsCountDeleteAndClose) {
     std::vector<UINT> seen;
     HWND window = make_window([&](HWND, UINT message, WPARAM, LPARAM) -> LRESULT {
@@ -289,9 +305,18 @@ TEST(List_Box, StringsCountDeleteAndClose) {
     EXPECT_EQ(SendMessageW(window, LB_DELETESTRING, 5, 0), LB_ERR);
     EXPECT_EQ(SendMessageW(window, LB_GETTEXTLEN, 1, 0), 5);
     EXPECT_EQ(SendMessageW(window, LB_GETTEXTLEN, 2, 0), LB_ERR);
-    wchar_t text[8] = {};
+    wchar_t text[32] = {};
     EXPECT_EQ(SendMessageW(window, LB_GETTEXT, 0, reinterpret_cast<LPARAM>(text)), 3);
     EXPECT_EQ(std::wstring(text), L"two");
+    // Added after a deletion (whose storage the list may reuse): longer and shorter texts.
+    EXPECT_EQ(SendMessageW(window, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(L"a longer fourth")), 2);
+    EXPECT_EQ(SendMessageW(window, LB_DELETESTRING, 0, 0), 2);
+    EXPECT_EQ(SendMessageW(window, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(L"5")), 2);
+    const wchar_t* expected[] = {L"three", L"a longer fourth", L"5"};
+    for (int i = 0; i < 3; ++i) {
+        SendMessageW(window, LB_GETTEXT, i, reinterpret_cast<LPARAM>(text));
+        EXPECT_EQ(std::wstring(text), expected[i]) << i;
+    }
 
     // The title-bar close arrives as SC_CLOSE; the list box closes, which destroys.
     SendMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0);

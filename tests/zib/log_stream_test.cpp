@@ -21,18 +21,12 @@ constexpr UINT WM_WRITER_DONE = WM_APP + 100;
 
 WNDPROC list_box_proc = nullptr;
 std::atomic<int> items_taken{0};
-// Whether the window takes a write's lines in one message, as the program's
-// main window does, or the stream has to send them line by line.
-bool batches_handled = true;
 
 LRESULT CALLBACK log_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
-    if (message == WM_LOG_LINES && batches_handled) {
-        const auto& lines = *reinterpret_cast<const std::vector<std::wstring>*>(lparam);
-        add_log_lines(window, list_box_proc, lines);
-        items_taken += static_cast<int>(lines.size());
+    if (message == WM_LOG_LINES) {
+        items_taken += static_cast<int>(Log_Stream::take_lines(window, list_box_proc, lparam));
         return 1;
     }
-    if (message == LB_ADDSTRING) ++items_taken;
     if (message == WM_DESTROY) PostQuitMessage(0);
     return CallWindowProcW(list_box_proc, window, message, wparam, lparam);
 }
@@ -70,7 +64,7 @@ void pump_until_quit() {
     }
 }
 
-class Log_Window : public ::testing::TestWithParam<bool> {
+class Log_Window : public ::testing::Test {
 protected:
     void SetUp() override {
         register_log_window_class();
@@ -79,7 +73,6 @@ protected:
         ASSERT_NE(window, nullptr);
         tray_icon.hWnd = window;
         items_taken = 0;
-        batches_handled = GetParam();
     }
 
     void TearDown() override {
@@ -116,10 +109,7 @@ protected:
 
 }  // namespace
 
-INSTANTIATE_TEST_SUITE_P(Lines, Log_Window, ::testing::Values(true, false),
-                         [](const auto& info) { return info.param ? "OneMessagePerWrite" : "OneMessagePerLine"; });
-
-TEST_P(Log_Window, WriterReturnsOnlyAfterTheMainThreadTookTheItem) {
+TEST_F(Log_Window, WriterReturnsOnlyAfterTheMainThreadTookTheItem) {
     Log_Stream log;
     std::atomic<int> running{0};
     int taken_when_returned = -1;
@@ -138,7 +128,7 @@ TEST_P(Log_Window, WriterReturnsOnlyAfterTheMainThreadTookTheItem) {
     EXPECT_EQ(items(), std::vector<std::wstring>{L"first"});
 }
 
-TEST_P(Log_Window, LinesBytesAndEncodings) {
+TEST_F(Log_Window, LinesBytesAndEncodings) {
     struct Case {
         const char* name;
         std::vector<std::string> writes;
@@ -179,7 +169,7 @@ TEST_P(Log_Window, LinesBytesAndEncodings) {
     }
 }
 
-TEST_P(Log_Window, PrintfFormatsByTheCRulesWithoutALengthLimit) {
+TEST_F(Log_Window, PrintfFormatsByTheCRulesWithoutALengthLimit) {
     Log_Stream log;
     const std::string long_text(100000, 'x');
     EXPECT_EQ(log.printf("%d|%.*s|\n", -2147483647 - 1, 3, "abcdef"), 17);
@@ -190,12 +180,13 @@ TEST_P(Log_Window, PrintfFormatsByTheCRulesWithoutALengthLimit) {
     EXPECT_EQ(got[1], std::wstring(100000, L'x'));
 }
 
-TEST_P(Log_Window, OnePrintfIsOneUnbrokenBlockAcrossThreads) {
+TEST_F(Log_Window, OnePrintfIsOneUnbrokenBlockAcrossThreads) {
+    // Enough writers that most of them queue behind a batch on its way.
     Log_Stream log;
     std::atomic<int> running{0};
-    constexpr int rounds = 40;
+    constexpr int writers = 6, rounds = 40;
     std::vector<std::thread> threads;
-    for (int id = 0; id < 2; ++id) {
+    for (int id = 0; id < writers; ++id) {
         threads.push_back(writer(
             [&log, id] {
                 for (int r = 0; r < rounds; ++r) log.printf("T%d-%d a\nT%d-%d b\nT%d-%d c\n", id, r, id, r, id, r);
@@ -205,11 +196,11 @@ TEST_P(Log_Window, OnePrintfIsOneUnbrokenBlockAcrossThreads) {
     pump_until([&] { return running == 0; });
     for (auto& t : threads) t.join();
     auto got = items();
-    ASSERT_EQ(got.size(), static_cast<std::size_t>(2 * rounds * 3));
-    int next_round[2] = {0, 0};
+    ASSERT_EQ(got.size(), static_cast<std::size_t>(writers * rounds * 3));
+    int next_round[writers] = {};
     for (std::size_t i = 0; i < got.size(); i += 3) {
         int id = got[i][1] - L'0';
-        ASSERT_TRUE(id == 0 || id == 1) << i;
+        ASSERT_TRUE(id >= 0 && id < writers) << i;
         std::wstring prefix = L"T" + std::to_wstring(id) + L"-" + std::to_wstring(next_round[id]++);
         EXPECT_EQ(got[i], prefix + L" a");
         EXPECT_EQ(got[i + 1], prefix + L" b");
@@ -217,7 +208,42 @@ TEST_P(Log_Window, OnePrintfIsOneUnbrokenBlockAcrossThreads) {
     }
 }
 
-TEST_P(Log_Window, KeepsTheLast1024LinesInOrder) {
+TEST_F(Log_Window, EveryQueuedWriterWaitsForTheMainThread) {
+    // The main thread is busy while several writers write: none of them may
+    // return before its line is an item, and all return once it pumps.
+    Log_Stream log;
+    std::atomic<int> running{0}, returned{0};
+    std::vector<std::thread> threads;
+    for (int id = 0; id < 4; ++id)
+        threads.push_back(writer(
+            [&, id] {
+                log.printf("writer %d\n", id);
+                ++returned;
+            },
+            running));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(returned.load(), 0);
+    EXPECT_EQ(items_taken.load(), 0);
+    pump_until([&] { return running == 0; });
+    for (auto& t : threads) t.join();
+    EXPECT_EQ(items().size(), 4u);
+}
+
+TEST_F(Log_Window, TheMainThreadWritesAtOnceWhileOthersWaitForIt) {
+    // A writer's batch is announced to the main thread, which is not pumping;
+    // the main thread's own write must not wait for that message.
+    Log_Stream log;
+    std::atomic<int> running{0};
+    auto t = writer([&] { log.printf("from a writer\n"); }, running);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    log.printf("from the main thread\n");
+    EXPECT_EQ(items(), (std::vector<std::wstring>{L"from a writer", L"from the main thread"}));
+    pump_until([&] { return running == 0; });
+    t.join();
+    EXPECT_EQ(items().size(), 2u);
+}
+
+TEST_F(Log_Window, KeepsTheLast1024LinesInOrder) {
     Log_Stream log;
     std::atomic<int> running{0};
     auto t = writer(
@@ -232,7 +258,7 @@ TEST_P(Log_Window, KeepsTheLast1024LinesInOrder) {
     for (std::size_t i = 0; i < got.size(); ++i) ASSERT_EQ(got[i], L"line " + std::to_wstring(i + 6)) << i;
 }
 
-TEST_P(Log_Window, WritesAfterTheWindowIsGoneReturnAtOnceAndAreLost) {
+TEST_F(Log_Window, WritesAfterTheWindowIsGoneReturnAtOnceAndAreLost) {
     Log_Stream log;
     DestroyWindow(window);
     pump_until_quit();
@@ -247,22 +273,27 @@ TEST_P(Log_Window, WritesAfterTheWindowIsGoneReturnAtOnceAndAreLost) {
     EXPECT_EQ(items_taken.load(), 0);
 }
 
-TEST_P(Log_Window, WaitingWriterIsReleasedWhenTheWindowIsDestroyed) {
+TEST_F(Log_Window, WaitingWritersAreReleasedWhenTheWindowIsDestroyed) {
+    // One writer announces its batch, the others queue behind it.
     Log_Stream log;
-    std::atomic<bool> started{false};
-    auto done = std::async(std::launch::async, [&] {
-        started = true;
-        log.printf("never shown\n");
-        log.printf("nor this\n");
-    });
-    while (!started) std::this_thread::yield();
-    // Give the writer time to block in its send, then end the window as the
-    // Exit command does and go on pumping until the quit message.
+    std::atomic<int> started{0};
+    std::vector<std::future<void>> done;
+    for (int i = 0; i < 3; ++i)
+        done.push_back(std::async(std::launch::async, [&] {
+            ++started;
+            log.printf("never shown\n");
+            log.printf("nor this\n");
+        }));
+    while (started < 3) std::this_thread::yield();
+    // Give the writers time to block, then end the window as the Exit command
+    // does and go on pumping until the quit message.
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    EXPECT_NE(done.wait_for(std::chrono::seconds(0)), std::future_status::ready);
+    for (auto& d : done) EXPECT_NE(d.wait_for(std::chrono::seconds(0)), std::future_status::ready);
     DestroyWindow(window);
     pump_until_quit();
-    EXPECT_EQ(done.wait_for(std::chrono::seconds(10)), std::future_status::ready);
-    done.get();
+    for (auto& d : done) {
+        EXPECT_EQ(d.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+        d.get();
+    }
     EXPECT_EQ(items_taken.load(), 0);
 }

@@ -64,6 +64,7 @@ LRESULT CALLBACK demo_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
                 return 0;
             }
             break;
+        case WM_LOG_LINES: Log_Stream::take_lines(window, list_box_proc, lparam); return 1;
         case WM_DESTROY: PostQuitMessage(0); break;
         default: break;
     }

@@ -31,7 +31,11 @@ LRESULT CALLBACK list_box_procedure(HWND handle, UINT message, WPARAM wparam, LP
     switch (message) {
         case LB_ADDSTRING: {
             auto text = reinterpret_cast<LPCWSTR>(lparam);
-            items.emplace_back(text ? text : L"");
+            // A full log deletes an item for every one it adds: reusing its
+            // storage saves an allocation and a release per line.
+            std::wstring item = std::move(window->spare);
+            item.assign(text ? text : L"");
+            items.push_back(std::move(item));
             bool shown;
             {
                 std::lock_guard lock(window_registry().mutex);
@@ -43,6 +47,7 @@ LRESULT CALLBACK list_box_procedure(HWND handle, UINT message, WPARAM wparam, LP
         case LB_GETCOUNT: return static_cast<LRESULT>(items.size());
         case LB_DELETESTRING:
             if (wparam >= items.size()) return LB_ERR;
+            window->spare = std::move(items[wparam]);
             items.erase(items.begin() + static_cast<std::ptrdiff_t>(wparam));
             return static_cast<LRESULT>(items.size());
         case LB_GETTEXTLEN:

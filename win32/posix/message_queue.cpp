@@ -8,7 +8,6 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
-#include <thread>
 
 #include "win32/posix/signals.hpp"
 #include "win32/posix/terminal.hpp"
@@ -67,25 +66,27 @@ bool enter_pressed() {
     return false;
 }
 
+// Waits up to 50 microseconds for `ready` without giving up the processor:
+// far less than what putting a thread to sleep and waking it costs.
+template <class Ready>
+bool spin_briefly(Ready ready) {
+    using namespace std::chrono;
+    const auto start = steady_clock::now();
+    do {
+        for (int i = 0; i < 64; ++i) {
+            if (ready()) return true;
+#if defined(__x86_64__) || defined(__i386__)
+            __builtin_ia32_pause();
+#endif
+        }
+    } while (steady_clock::now() - start < microseconds(50));
+    return ready();
+}
+
 void drain(int fd) {
     std::uint64_t count;
     while (::read(fd, &count, sizeof count) > 0) {
     }
-}
-
-// Waits a few microseconds, yielding the processor, until `ready` holds.
-// A cross-thread round trip wakes two sleeping threads; when the answer or
-// the next message follows within that time, neither has to sleep.
-template <class Ready>
-bool spin_until(Ready ready) {
-    using namespace std::chrono;
-    constexpr auto limit = microseconds(50);
-    const auto start = steady_clock::now();
-    do {
-        if (ready()) return true;
-        std::this_thread::yield();
-    } while (steady_clock::now() - start < limit);
-    return ready();
 }
 
 }  // namespace
@@ -105,7 +106,10 @@ void Thread_Queue::wake_locked() {
 }
 
 std::shared_ptr<Thread_Queue> current_queue() {
-    if (!holder.queue) holder.queue = std::make_shared<Thread_Queue>();
+    if (!holder.queue) {
+        holder.queue = std::make_shared<Thread_Queue>();
+        holder.queue->thread_id = GetCurrentThreadId();
+    }
     return holder.queue;
 }
 
@@ -115,6 +119,12 @@ bool queue_sent_message(Thread_Queue& owner, Sent_Message& message) {
     std::lock_guard lock(owner.mutex);
     if (owner.closed) return false;
     owner.sent.push_back(&message);
+    if (owner.last_sender == message.sender.get()) {
+        owner.sender_run.fetch_add(1, std::memory_order_relaxed);
+    } else {
+        owner.last_sender = message.sender.get();
+        owner.sender_run.store(0, std::memory_order_relaxed);
+    }
     owner.wake_locked();
     return true;
 }
@@ -237,9 +247,10 @@ BOOL GetMessageW(MSG* msg, HWND window, UINT first, UINT last) {
                 return FALSE;
             }
         }
-        // Busy with messages: the next one often follows within microseconds.
         const unsigned seen = queue->activity.load(std::memory_order_acquire);
-        if (spin_until([&] { return queue->activity.load(std::memory_order_acquire) != seen; })) continue;
+        if (queue->in_conversation() &&
+            spin_briefly([&] { return queue->activity.load(std::memory_order_acquire) != seen; }))
+            continue;
         auto tray = tray_target_for(queue.get());
         if (tray && enter_pressed()) {
             // Enter plays the right-click on the icon.
@@ -302,12 +313,15 @@ LRESULT SendMessageW(HWND handle, UINT message, WPARAM wparam, LPARAM lparam) {
     }
     // While waiting, run what others send to us: two threads sending to
     // each other's windows both make progress.
+    const bool conversation = owner->in_conversation();
     auto wait_for_reply = [&](bool rethrow) {
         for (;;) {
             const unsigned seen = me->activity.load(std::memory_order_acquire);
-            spin_until([&] {
-                return sent.done.load(std::memory_order_acquire) || me->activity.load(std::memory_order_acquire) != seen;
-            });
+            if (conversation)
+                spin_briefly([&] {
+                    return sent.done.load(std::memory_order_acquire) ||
+                           me->activity.load(std::memory_order_acquire) != seen;
+                });
             {
                 std::unique_lock lock(me->mutex);
                 me->changed.wait(lock, [&] { return sent.done.load() || !me->sent.empty(); });

@@ -44,6 +44,16 @@ public:
     // the lock) before it goes to sleep.
     std::atomic<unsigned> activity{0};
 
+    DWORD thread_id = 0;  // of the owner
+
+    // How many messages in a row the same thread has sent (less one): a
+    // conversation with one partner, in which each side answers within
+    // microseconds, so that both wait by spinning rather than sleeping.
+    // With many partners the processors are better left to them.
+    const Thread_Queue* last_sender = nullptr;  // under `mutex`
+    std::atomic<unsigned> sender_run{0};
+    bool in_conversation() const noexcept { return sender_run.load(std::memory_order_relaxed) >= 4; }
+
     std::mutex mutex;
     std::condition_variable changed;
     std::deque<MSG> posted;

@@ -11,6 +11,7 @@ using UINT = unsigned int;
 using LONG = std::int32_t;
 using BOOL = int;
 using WCHAR = wchar_t;
+using LPDWORD = DWORD*;
 using LPCWSTR = const wchar_t*;
 using LPWSTR = wchar_t*;
 using LPCSTR = const char*;

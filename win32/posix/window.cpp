@@ -1,3 +1,5 @@
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdint>
 #include <optional>
@@ -6,6 +8,7 @@
 #include "win32/posix/class_mark.hpp"
 #include "win32/posix/signals.hpp"
 #include "win32/posix/window_registry.hpp"
+#include "win32/thread_id.hpp"
 
 namespace win32::posix {
 
@@ -230,6 +233,19 @@ BOOL DestroyWindow(HWND handle) {
 }
 
 BOOL IsWindow(HWND handle) { return find_window(handle) != nullptr; }
+
+DWORD GetWindowThreadProcessId(HWND handle, LPDWORD process_id) {
+    auto window = find_window(handle);
+    if (!window) return 0;
+    if (process_id) *process_id = static_cast<DWORD>(::getpid());
+    return window->owner->thread_id;
+}
+
+DWORD GetCurrentThreadId() {
+    // A thread's id never changes: the kernel is asked once per thread.
+    thread_local const DWORD id = static_cast<DWORD>(win32::current_thread_id());
+    return id;
+}
 
 LRESULT CallWindowProcW(WNDPROC procedure, HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     return procedure ? procedure(window, message, wparam, lparam) : 0;

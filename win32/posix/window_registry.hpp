@@ -29,6 +29,7 @@ struct Window {
     // The list box's strings; touched only on the owning thread.
     bool is_list_box = false;
     std::deque<std::wstring> items;
+    std::wstring spare;  // the storage of the last deleted item, for the next one
 
     bool top_level() const noexcept { return parent == nullptr; }
     // Shown on the screen: visible and not minimised.

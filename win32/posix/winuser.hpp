@@ -170,6 +170,9 @@ HWND CreateWindowExW(DWORD ex_style, LPCWSTR class_name, LPCWSTR title, DWORD st
                      int height, HWND parent, HMENU menu, HINSTANCE instance, void* param);
 BOOL DestroyWindow(HWND window);
 BOOL IsWindow(HWND window);
+// The id of the thread that made the window (0 if it is not a window).
+DWORD GetWindowThreadProcessId(HWND window, LPDWORD process_id);
+DWORD GetCurrentThreadId();
 LRESULT CallWindowProcW(WNDPROC procedure, HWND window, UINT message, WPARAM wparam, LPARAM lparam);
 BOOL ShowWindow(HWND window, int command);
 BOOL IsWindowVisible(HWND window);
