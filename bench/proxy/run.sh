@@ -6,7 +6,7 @@
 # peak resident memory.
 #
 #   bench/proxy/run.sh [path/to/brindlemoor]      (default: build/native/brindlemoor)
-#   REQUESTS=5000 HTML_ROUNDS=20 bench/proxy/run.sh
+#   REQUESTS=20000 HTML_ROUNDS=20 bench/proxy/run.sh   (the defaults)
 #
 # Brindlemoor's port is fixed (8080): the run refuses to start if it is taken.
 # Everything else runs on free ports in a temporary directory that is removed
@@ -16,7 +16,7 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 repo=$(cd "$here/../.." && pwd)
 proxy_bin=${1:-$repo/build/native/brindlemoor}
-requests=${REQUESTS:-5000}
+requests=${REQUESTS:-20000}
 html_rounds=${HTML_ROUNDS:-20}
 concurrency=50
 unset http_proxy HTTP_PROXY https_proxy HTTPS_PROXY all_proxy ALL_PROXY no_proxy NO_PROXY
@@ -35,6 +35,8 @@ die() {
 }
 
 [[ -x $proxy_bin ]] || die "no proxy program at $proxy_bin (build the target brindlemoor first)"
+# The proxy runs in a directory of its own: a relative path must still find it.
+proxy_bin=$(cd "$(dirname "$proxy_bin")" && pwd)/$(basename "$proxy_bin")
 for tool in nginx tinyproxy ab curl python3 ss timeout; do
     command -v "$tool" >/dev/null || die "$tool is not installed"
 done

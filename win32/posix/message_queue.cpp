@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
+#include <thread>
 
 #include "win32/posix/signals.hpp"
 #include "win32/posix/terminal.hpp"
@@ -66,19 +67,17 @@ bool enter_pressed() {
     return false;
 }
 
-// Waits up to 50 microseconds for `ready` without giving up the processor:
-// far less than what putting a thread to sleep and waking it costs.
+// Waits up to 50 microseconds for `ready` without sleeping: far less than
+// what putting a thread to sleep and waking it costs. The processor is
+// yielded meanwhile, so that the third party the answer may wait for (the
+// server feeding the other side, say) is not kept from running.
 template <class Ready>
 bool spin_briefly(Ready ready) {
     using namespace std::chrono;
     const auto start = steady_clock::now();
     do {
-        for (int i = 0; i < 64; ++i) {
-            if (ready()) return true;
-#if defined(__x86_64__) || defined(__i386__)
-            __builtin_ia32_pause();
-#endif
-        }
+        if (ready()) return true;
+        std::this_thread::yield();
     } while (steady_clock::now() - start < microseconds(50));
     return ready();
 }
