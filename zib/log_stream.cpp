@@ -3,6 +3,15 @@
 #include "win32/text.hpp"
 #include "zib/tray_icon.hpp"
 
+namespace {
+
+// Set while this thread's announcement is on its way. The thread still runs
+// what is sent to its own windows meanwhile; a write from there must not
+// wait, since only the end of the announcement releases its writers.
+thread_local bool announcing = false;
+
+}  // namespace
+
 Log_Stream::Batch Log_Stream::take_batch() {
     Batch batch;
     std::lock_guard guard(lock);
@@ -61,12 +70,22 @@ void Log_Stream::write_string(std::string_view text) {
         announced = true;
         guard.unlock();
         Delivery delivery{this, {}};
-        const bool taken = SendMessageW(window, WM_LOG_LINES, 0, reinterpret_cast<LPARAM>(&delivery)) == 1;
+        bool taken;
+        {
+            struct Announcing {
+                bool outer = announcing;
+                Announcing() { announcing = true; }
+                ~Announcing() { announcing = outer; }
+            } mark;
+            taken = SendMessageW(window, WM_LOG_LINES, 0, reinterpret_cast<LPARAM>(&delivery)) == 1;
+        }
         release(delivery.taken);
         // No window (any more): the lines waiting are lost, their writers released.
         if (!taken) release(take_batch());
         return;
     }
+    // Taken with this thread's own announcement, or the next one.
+    if (announcing) return;
     auto me = std::make_shared<Waiter>();
     waiting.push_back(me);
     guard.unlock();

@@ -243,6 +243,48 @@ TEST_F(Log_Window, TheMainThreadWritesAtOnceWhileOthersWaitForIt) {
     EXPECT_EQ(items().size(), 2u);
 }
 
+TEST_F(Log_Window, AWriteMadeWhileItsThreadAnnouncesLinesDoesNotWaitForItself) {
+    // A writer thread with a window of its own announces a line; while it
+    // waits, another thread sends to that window, whose procedure writes.
+    static Log_Stream* log;
+    Log_Stream stream;
+    log = &stream;
+    static const bool registered = [] {
+        WNDCLASSEXW info{};
+        info.cbSize = sizeof info;
+        info.lpfnWndProc = [](HWND, UINT message, WPARAM, LPARAM) -> LRESULT {
+            if (message == WM_APP + 7) return log->printf("nested\n");
+            return message == WM_NCCREATE;
+        };
+        info.hInstance = GetModuleHandleW(nullptr);
+        info.lpszClassName = L"log_stream_test_writer";
+        return RegisterClassExW(&info) != 0;
+    }();
+    ASSERT_TRUE(registered);
+    std::promise<HWND> made;
+    std::atomic<int> running{0};
+    auto t = writer(
+        [&] {
+            HWND own = CreateWindowExW(0, L"log_stream_test_writer", L"", 0, 0, 0, 0, 0, nullptr, nullptr,
+                                       GetModuleHandleW(nullptr), nullptr);
+            made.set_value(own);
+            stream.printf("outer\n");
+            DestroyWindow(own);
+        },
+        running);
+    HWND other = made.get_future().get();
+    ASSERT_NE(other, nullptr);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    // Sent from a third thread: the main thread, which is not pumping yet,
+    // must not take the announced line before the nested write is made.
+    auto nested = std::async(std::launch::async, [&] { return SendMessageW(other, WM_APP + 7, 0, 0); });
+    ASSERT_EQ(nested.wait_for(std::chrono::seconds(10)), std::future_status::ready) << "the nested write waits";
+    EXPECT_EQ(nested.get(), 7);
+    pump_until([&] { return running == 0; });
+    t.join();
+    EXPECT_EQ(items(), (std::vector<std::wstring>{L"outer", L"nested"}));
+}
+
 TEST_F(Log_Window, KeepsTheLast1024LinesInOrder) {
     Log_Stream log;
     std::atomic<int> running{0};
