@@ -31,6 +31,15 @@ LRESULT CALLBACK log_window_proc(HWND window, UINT message, WPARAM wparam, LPARA
     return CallWindowProcW(list_box_proc, window, message, wparam, lparam);
 }
 
+// A window of a writer thread whose procedure writes to the log.
+Log_Stream* nested_log = nullptr;
+constexpr UINT WM_WRITE_NESTED = WM_APP + 7;
+
+LRESULT CALLBACK nested_writer_proc(HWND, UINT message, WPARAM, LPARAM) {
+    if (message == WM_WRITE_NESTED) return nested_log->printf("nested\n");
+    return message == WM_NCCREATE;
+}
+
 void register_log_window_class() {
     static const bool registered = [] {
         WNDCLASSEXW info{};
@@ -246,16 +255,12 @@ TEST_F(Log_Window, TheMainThreadWritesAtOnceWhileOthersWaitForIt) {
 TEST_F(Log_Window, AWriteMadeWhileItsThreadAnnouncesLinesDoesNotWaitForItself) {
     // A writer thread with a window of its own announces a line; while it
     // waits, another thread sends to that window, whose procedure writes.
-    static Log_Stream* log;
     Log_Stream stream;
-    log = &stream;
+    nested_log = &stream;
     static const bool registered = [] {
         WNDCLASSEXW info{};
         info.cbSize = sizeof info;
-        info.lpfnWndProc = [](HWND, UINT message, WPARAM, LPARAM) -> LRESULT {
-            if (message == WM_APP + 7) return log->printf("nested\n");
-            return message == WM_NCCREATE;
-        };
+        info.lpfnWndProc = nested_writer_proc;
         info.hInstance = GetModuleHandleW(nullptr);
         info.lpszClassName = L"log_stream_test_writer";
         return RegisterClassExW(&info) != 0;
@@ -277,7 +282,7 @@ TEST_F(Log_Window, AWriteMadeWhileItsThreadAnnouncesLinesDoesNotWaitForItself) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     // Sent from a third thread: the main thread, which is not pumping yet,
     // must not take the announced line before the nested write is made.
-    auto nested = std::async(std::launch::async, [&] { return SendMessageW(other, WM_APP + 7, 0, 0); });
+    auto nested = std::async(std::launch::async, [&] { return SendMessageW(other, WM_WRITE_NESTED, 0, 0); });
     ASSERT_EQ(nested.wait_for(std::chrono::seconds(10)), std::future_status::ready) << "the nested write waits";
     EXPECT_EQ(nested.get(), 7);
     pump_until([&] { return running == 0; });
