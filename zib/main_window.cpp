@@ -10,24 +10,6 @@ namespace {
 
 std::exception_ptr window_error;
 
-void show_tray_menu(HWND window) {
-    const bool was_visible = IsWindowVisible(window);
-    if (!was_visible) ShowWindow(window, SW_MINIMIZE);
-    SetForegroundWindow(window);
-    HMENU menu = CreatePopupMenu();
-    AppendMenuW(menu, MF_STRING, CMD_SHOW, L"&Show");
-    AppendMenuW(menu, MF_STRING, CMD_HIDE, L"&Hide");
-    AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
-    AppendMenuW(menu, MF_STRING, CMD_RELOAD, L"&Reload");
-    AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
-    AppendMenuW(menu, MF_STRING, CMD_EXIT, L"&Exit");
-    POINT cursor{0, 0};
-    GetCursorPos(&cursor);
-    TrackPopupMenu(menu, TPM_RIGHTBUTTON, cursor.x, cursor.y, 0, window, nullptr);
-    DestroyMenu(menu);
-    if (!was_visible) ShowWindow(window, SW_HIDE);
-}
-
 }  // namespace
 
 std::exception_ptr take_window_error() noexcept {

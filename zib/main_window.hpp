@@ -5,11 +5,7 @@
 #include <exception>
 
 #include "win32/windows.hpp"
-
-constexpr WPARAM CMD_SHOW = 200;
-constexpr WPARAM CMD_HIDE = 201;
-constexpr WPARAM CMD_RELOAD = 300;
-constexpr WPARAM CMD_EXIT = 400;
+#include "zib/tray_menu.hpp"
 
 // The system list box's procedure, kept at start-up: everything the main
 // window does not handle itself goes there.

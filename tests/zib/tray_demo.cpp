@@ -16,35 +16,16 @@
 #include "zib/log_stream.hpp"
 #include "zib/streams.hpp"
 #include "zib/tray_icon.hpp"
+#include "zib/tray_menu.hpp"
 
 namespace {
 
-constexpr WPARAM CMD_SHOW = 200, CMD_HIDE = 201, CMD_RELOAD = 300, CMD_EXIT = 400;
-
 WNDPROC list_box_proc = nullptr;
-
-void popup_menu(HWND window) {
-    bool visible = IsWindowVisible(window);
-    if (!visible) ShowWindow(window, SW_MINIMIZE);
-    SetForegroundWindow(window);
-    HMENU menu = CreatePopupMenu();
-    AppendMenuW(menu, MF_STRING, CMD_SHOW, L"&Show");
-    AppendMenuW(menu, MF_STRING, CMD_HIDE, L"&Hide");
-    AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
-    AppendMenuW(menu, MF_STRING, CMD_RELOAD, L"&Reload");
-    AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
-    AppendMenuW(menu, MF_STRING, CMD_EXIT, L"&Exit");
-    POINT at{0, 0};
-    GetCursorPos(&at);
-    TrackPopupMenu(menu, TPM_RIGHTBUTTON, at.x, at.y, 0, window, nullptr);
-    DestroyMenu(menu);
-    if (!visible) ShowWindow(window, SW_HIDE);
-}
 
 LRESULT CALLBACK demo_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     switch (message) {
         case WM_TRAY_CALLBACK:
-            if (wparam == TRAY_ICON_ID && lparam == WM_RBUTTONUP) popup_menu(window);
+            if (wparam == TRAY_ICON_ID && lparam == WM_RBUTTONUP) show_tray_menu(window);
             return 0;
         case WM_COMMAND:
             switch (wparam) {
