@@ -16,7 +16,7 @@ endfunction()
 function(brindlemoor_test name)
   cmake_parse_arguments(ARG "NEEDS_DISPLAY" "TIMEOUT" "SOURCES;DEPS;LABELS;RESOURCE_LOCK" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
-  target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gtest_main GTest::gmock)
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS} brindlemoor_test_main GTest::gtest GTest::gmock)
   if(ARG_NEEDS_DISPLAY AND CMAKE_CROSSCOMPILING)
     add_test(NAME ${name} COMMAND ${PROJECT_SOURCE_DIR}/tests/support/with_display.sh
       ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:${name}>)

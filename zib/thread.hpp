@@ -3,11 +3,17 @@
 // live at once; a `start` beyond that throws and starts nothing.
 
 #include <atomic>
-#include <thread>
+#include <cstddef>
+#include <cstdint>
 
 class Thread {
 public:
     static constexpr int max_threads = 1024;
+    // The stack each thread reserves. A handler's deepest use (a large page
+    // through the rules, a name lookup, formatted log lines) stays below a
+    // tenth of it; the reservation is what lets max_threads threads fit in
+    // the address space of a 32-bit process.
+    static constexpr std::size_t stack_reserve = 256 * 1024;
 
     Thread() = default;
     Thread(const Thread&) = delete;
@@ -33,9 +39,10 @@ protected:
 
 private:
     void launch(bool detached);
-    void body(bool detached);
+    static void body(void* self);
 
-    std::thread thread_;
+    std::uintptr_t handle_ = 0;  // the thread to wait for; 0 when none
+    bool detached_ = false;
     std::atomic<int> id_{0};
     int result_ = 0;
 };

@@ -19,6 +19,8 @@ proxy_bin=${1:-$repo/build/native/brindlemoor}
 requests=${REQUESTS:-20000}
 html_rounds=${HTML_ROUNDS:-20}
 concurrency=50
+# nginx, tinyproxy and privoxy live in /usr/sbin, which a user's PATH may lack.
+PATH=$PATH:/usr/sbin
 unset http_proxy HTTP_PROXY https_proxy HTTPS_PROXY all_proxy ALL_PROXY no_proxy NO_PROXY
 
 die() {
@@ -34,6 +36,8 @@ die() {
     exit 1
 }
 
+# What the run needs, and (unless a program is named) the program itself.
+if [[ $# -gt 0 ]]; then "$repo/tools/install-deps" bench; else "$repo/bench/setup.sh" native; fi
 [[ -x $proxy_bin ]] || die "no proxy program at $proxy_bin (build the target brindlemoor first)"
 # The proxy runs in a directory of its own: a relative path must still find it.
 proxy_bin=$(cd "$(dirname "$proxy_bin")" && pwd)/$(basename "$proxy_bin")

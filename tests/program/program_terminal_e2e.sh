@@ -43,8 +43,8 @@ mkdir -p "$work/www" "$work/run"
 printf '<html><body>moor and heath</body></html>' > "$work/www/page.html"
 python3 -m http.server 0 --bind 127.0.0.1 --directory "$work/www" > "$work/origin.log" 2>&1 &
 origin_pid=$!
-for _ in $(seq 1 100); do grep -q 'Serving HTTP' "$work/origin.log" && break; sleep 0.1; done
-port=$(sed -n 's/.*port \([0-9]*\).*/\1/p' "$work/origin.log" | head -n 1)
+for _ in $(seq 1 100); do [ "$(grep -c 'Serving HTTP' "$work/origin.log")" -gt 0 ] && break; sleep 0.1; done
+port=$(awk 'match($0, /port [0-9]+/) { print substr($0, RSTART + 5, RLENGTH - 5); exit }' "$work/origin.log")
 [ -n "$port" ] || fail "the origin did not start"
 url="http://127.0.0.1:$port/page.html"
 get() { curl -s --max-time 10 -x http://127.0.0.1:8080 "$url"; }
@@ -64,7 +64,7 @@ for _ in $(seq 1 100); do (exec 3<>/dev/tcp/127.0.0.1/8080) 2>/dev/null && break
 # Hidden: the page is filtered, nothing is echoed.
 [ "$(get)" = '<html><body>MOOR and heath</body></html>' ] || fail "first page not filtered: $(get)"
 sleep 0.3
-screen | grep -q -- '---- #' && fail "log lines echoed while the window is hidden"
+[ "$(screen | grep -c -- '---- #')" -eq 0 ] || fail "log lines echoed while the window is hidden"
 
 # Show: what the window already holds, then every new line.
 keys Enter

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <thread>
 
 #include "proxy_fixture.hpp"
@@ -310,16 +311,28 @@ TEST_F(Proxy, ListenerSurvivesWhenNoThreadCanBeStarted) {
     std::condition_variable cv;
     bool go = false;
     std::vector<std::unique_ptr<Parked>> parked;
+    auto let_go = [&] {
+        {
+            std::lock_guard lock(m);
+            go = true;
+        }
+        cv.notify_all();
+    };
+    // Destroyed before the parked threads: however the test ends, they end too.
+    struct Let_Go {
+        std::function<void()> f;
+        ~Let_Go() { f(); }
+    } guard{let_go};
     while (Thread::live_count() < Thread::max_threads) {
         parked.push_back(std::make_unique<Parked>(m, cv, go));
-        parked.back()->start();
+        try {
+            parked.back()->start();
+        } catch (const Exception& e) {
+            FAIL() << "only " << Thread::live_count() << " threads could start: " << e.message();
+        }
     }
     const std::string refused = exchange("GET http://127.0.0.1/ HTTP/1.0\r\n\r\n");
-    {
-        std::lock_guard lock(m);
-        go = true;
-    }
-    cv.notify_all();
+    let_go();
     for (auto& p : parked) p->wait();
     EXPECT_TRUE(refused.starts_with("HTTP/1.1 500 Proxy Error\r\nConnection: close\r\n\r\n\xEF\xBB\xBF" "too many threads"))
         << refused;

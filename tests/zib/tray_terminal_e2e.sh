@@ -58,7 +58,7 @@ keys Enter
 wait_for "$menu"
 keys Escape
 sleep 0.3
-screen | grep -q -- "$menu" && fail "Esc left the menu on the screen"
+[ "$(screen | grep -c -- "$menu")" -eq 0 ] || fail "Esc left the menu on the screen"
 [ "$(ticks)" -eq 0 ] || fail "Esc showed the window"
 
 keys Enter
