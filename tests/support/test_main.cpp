@@ -76,6 +76,7 @@ int main(int argc, char** argv) {
     long seconds = 60;
     if (const char* text = std::getenv("BRINDLEMOOR_TEST_SECONDS")) seconds = std::strtol(text, nullptr, 10);
     // Owned by GoogleTest once appended.
-    testing::UnitTest::GetInstance()->listeners().Append(new Watchdog(std::chrono::seconds(seconds > 0 ? seconds : 60)));
+    testing::UnitTest::GetInstance()->listeners().Append(
+        new Watchdog(std::chrono::seconds(seconds > 0 ? seconds : 60)));
     return RUN_ALL_TESTS();
 }
