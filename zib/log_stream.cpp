@@ -146,8 +146,10 @@ void add_to_list(HWND window, WNDPROC list_box, const Lines& lines, bool& follow
 
 bool Log_Channel::on_window_thread(HWND window) {
     if (window != known_window) {
+        // A new window: an announcement to the old one is not coming back.
         known_window = window;
         window_thread = window ? GetWindowThreadProcessId(window, nullptr) : 0;
+        announced = false;
     }
     return window_thread != 0 && window_thread == GetCurrentThreadId();
 }
@@ -165,7 +167,8 @@ void Log_Channel::wait_for_room(std::unique_lock<std::mutex>& guard, HWND window
         }
         room.wait_for(guard, window_check);
     }
-    if (++serving != next_ticket) room.notify_all();  // the next in turn
+    ++serving;
+    room.notify_all();  // the next in turn
 }
 
 bool Log_Channel::queue_lines(std::string_view text) {
@@ -191,7 +194,7 @@ bool Log_Channel::queue_lines(std::string_view text) {
 void Log_Channel::drop() noexcept {
     queued.clear();
     announced = false;
-    if (serving != next_ticket) room.notify_all();
+    room.notify_all();
 }
 
 void Log_Channel::take(bool announcement) {
@@ -199,7 +202,7 @@ void Log_Channel::take(bool announcement) {
     std::lock_guard guard(lock);
     taking.swap(queued);
     if (announcement) announced = false;
-    if (serving != next_ticket) room.notify_all();
+    room.notify_all();
 }
 
 Log_Stream::Log_Stream(std::size_t queue_lines)

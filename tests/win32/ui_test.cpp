@@ -346,6 +346,7 @@ TEST(List_Box, StringsCountDeleteAndClose) {
     EXPECT_EQ(SendMessageW(window, LB_GETCOUNT, 0, 0), 3);
     EXPECT_EQ(SendMessageW(window, LB_DELETESTRING, 0, 0), 2);
     EXPECT_EQ(SendMessageW(window, LB_DELETESTRING, 5, 0), LB_ERR);
+    EXPECT_EQ(SendMessageW(window, LB_DELETESTRING, 2, 0), LB_ERR);  // one past the last
     EXPECT_EQ(SendMessageW(window, LB_GETTEXTLEN, 1, 0), 5);
     EXPECT_EQ(SendMessageW(window, LB_GETTEXTLEN, 2, 0), LB_ERR);
     wchar_t text[32] = {};
@@ -383,6 +384,7 @@ TEST(List_Box, TheTopItemStaysWithinTheLastPage) {
 
     EXPECT_EQ(top(), 0);
     EXPECT_EQ(set_top(0), 0);  // an empty list is at its top
+    EXPECT_EQ(set_top(1), LB_ERR);
     for (LRESULT i = 0; i < page + 10; ++i) SendMessageW(window, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(L"x"));
     EXPECT_EQ(top(), 0);  // adding does not scroll
     const struct {

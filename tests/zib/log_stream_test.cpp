@@ -2,6 +2,9 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -27,9 +30,11 @@ constexpr auto patience = 10s;  // for anything that should happen at once
 
 WNDPROC list_box_proc = nullptr;
 std::atomic<int> items_taken{0};
+std::atomic<int> log_messages{0};  // WM_LOG_LINES handled
 
 LRESULT CALLBACK log_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     if (message == WM_LOG_LINES) {
+        ++log_messages;
         items_taken += static_cast<int>(Log_Stream::take_lines(window, list_box_proc, lparam));
         // A loop waiting for lines sees them at once (see pump_until).
         PostMessageW(window, WM_NULL, 0, 0);
@@ -72,15 +77,45 @@ bool eventually(const std::function<bool()>& condition) {
     return true;
 }
 
+// Ends the test program when a test is stuck (a lock that is never released,
+// say): a failure within a minute rather than a wait for the runner's limit.
+class Watchdog {
+public:
+    Watchdog()
+        : thread_([this] {
+              std::unique_lock guard(lock_);
+              if (!done_.wait_for(guard, 60s, [this] { return stopped_; })) {
+                  std::fprintf(stderr, "log stream test stuck for a minute\n");
+                  std::abort();
+              }
+          }) {}
+    ~Watchdog() {
+        {
+            std::lock_guard guard(lock_);
+            stopped_ = true;
+        }
+        done_.notify_one();
+        thread_.join();
+    }
+
+private:
+    std::mutex lock_;
+    std::condition_variable done_;
+    bool stopped_ = false;
+    std::thread thread_;
+};
+
 class Log_Window : public ::testing::Test {
 protected:
     void SetUp() override {
+        watchdog_ = std::make_unique<Watchdog>();
         register_log_window_class();
         window = CreateWindowExW(WS_EX_CLIENTEDGE, L"log_stream_test_window", L"log", 0x00FF0000, CW_USEDEFAULT,
                                  CW_USEDEFAULT, 400, 300, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
         ASSERT_NE(window, nullptr);
         tray_icon.hWnd = window;
         items_taken = 0;
+        log_messages = 0;
     }
 
     // Also after a failed test: the window goes first, which releases writers
@@ -94,6 +129,17 @@ protected:
         writers_.clear();
         streams_.clear();
         tray_icon.hWnd = nullptr;
+        watchdog_.reset();
+    }
+
+    // A new log window (the old one goes), as the stream finds it.
+    void replace_window() {
+        DestroyWindow(window);
+        pump_until_quit();
+        window = CreateWindowExW(WS_EX_CLIENTEDGE, L"log_stream_test_window", L"log", 0x00FF0000, CW_USEDEFAULT,
+                                 CW_USEDEFAULT, 400, 300, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+        ASSERT_NE(window, nullptr);
+        tray_icon.hWnd = window;
     }
 
     // A stream that lives until the test's writers have ended.
@@ -183,6 +229,7 @@ protected:
     std::atomic<int> running{0};
 
 private:
+    std::unique_ptr<Watchdog> watchdog_;
     std::vector<std::thread> writers_;
     std::vector<std::unique_ptr<Log_Stream>> streams_;
 };
@@ -270,7 +317,7 @@ TEST_F(Log_Window, EightWritersKeepEachPrintfTogetherAndTheirOwnOrder) {
     // one makes writers wait for room all the time). Every line arrives;
     // each printf's lines are consecutive; each thread's printfs keep order.
     constexpr int writers = 8, rounds = 40, total = writers * rounds * 3;  // all stay in the window
-    for (std::size_t bound : {LOG_QUEUE_LINES, std::size_t{16}, std::size_t{1}}) {
+    for (std::size_t bound : {LOG_QUEUE_LINES, std::size_t{16}, std::size_t{1}, std::size_t{0}}) {  // 0 acts as 1
         SCOPED_TRACE("queue bound " + std::to_string(bound));
         TearDown();
         SetUp();
@@ -400,6 +447,29 @@ TEST_F(Log_Window, TheMainThreadsOwnWritesNeverWait) {
     EXPECT_EQ(items(), (Items{L"writer 0", L"writer 1", L"writer 2", L"writer 3", L"main", L"writer 4", L"writer 5"}));
 }
 
+TEST_F(Log_Window, OneAnnouncementAtATimeTakesWhateverIsQueued) {
+    // The main thread is busy while a writer writes line after line: one
+    // message announces them all. Its own write takes them at once, and the
+    // announcement still on its way serves the writer's next lines too.
+    Log_Stream& log = stream();
+    ASSERT_TRUE(write_from_another_thread([&] {
+        for (int i = 0; i < 50; ++i) log.printf("first %d\n", i);
+    }));
+    log.printf("main\n");
+    EXPECT_EQ(log_messages.load(), 1);  // its own, handled at once
+    EXPECT_EQ(items_taken.load(), 51);
+    ASSERT_TRUE(write_from_another_thread([&] {
+        for (int i = 0; i < 50; ++i) log.printf("second %d\n", i);
+    }));
+    ASSERT_TRUE(pump_until([&] { return items_taken >= 101; }));
+    EXPECT_EQ(log_messages.load(), 2);
+    EXPECT_EQ(items().back(), L"second 49");
+    // Once that one is handled, the next line is announced anew.
+    ASSERT_TRUE(write_from_another_thread([&] { log.printf("third\n"); }));
+    ASSERT_TRUE(pump_until([&] { return items_taken >= 102; }));
+    EXPECT_EQ(log_messages.load(), 3);
+}
+
 TEST_F(Log_Window, KeepsTheLast1024LinesInOrder) {
     Log_Stream& log = stream();
     start_writer([&] {
@@ -438,6 +508,22 @@ TEST_F(Log_Window, WritersWaitingAtTheBoundAreReleasedWhenTheWindowIsDestroyed) 
     pump_until_quit();
     EXPECT_TRUE(eventually([&] { return running == 0; }));
     EXPECT_EQ(items_taken.load(), 0);
+}
+
+TEST_F(Log_Window, AStreamGoesOnWithTheNextWindow) {
+    // A line announced to a window that goes before taking it does not keep
+    // the stream from announcing to the next window; that one takes it too.
+    Log_Stream& log = stream(8);
+    ASSERT_TRUE(write_from_another_thread([&] { log.printf("to the first window\n"); }));
+    replace_window();
+    start_writer([&] {
+        for (int i = 0; i < 20; ++i) log.printf("to the second %d\n", i);
+    });
+    ASSERT_TRUE(pump_until([&] { return running == 0 && items_taken >= 21; }));
+    const auto got = items();
+    ASSERT_EQ(got.size(), 21u);
+    EXPECT_EQ(got.front(), L"to the first window");
+    EXPECT_EQ(got.back(), L"to the second 19");
 }
 
 TEST_F(Log_Window, AnAnnouncementThatOutlivesItsStreamDoesNothing) {
