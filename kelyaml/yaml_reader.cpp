@@ -1,7 +1,9 @@
 #include "kelyaml/yaml_reader.hpp"
 
+#include <algorithm>
 #include <limits>
 #include <new>
+#include <string>
 
 #include "kelyaml/yaml_error.hpp"
 #include "kelyaml/yaml_scalar.hpp"
@@ -23,6 +25,43 @@ bool is_word_byte(unsigned char c, bool first) noexcept {
 
 bool is_start(Kind kind) noexcept { return kind == Kind::mapping_start || kind == Kind::sequence_start; }
 
+bool is_line_end(char c) noexcept { return c == '\r' || c == '\n'; }
+
+// 1 + the line ends before `offset`; CR LF counts once.
+std::size_t line_number(std::string_view text, std::size_t offset) noexcept {
+    std::size_t number = 1;
+    for (std::size_t i = 0; i < offset; ++i) {
+        if (text[i] == '\n' || (text[i] == '\r' && (i + 1 == text.size() || text[i + 1] != '\n'))) ++number;
+    }
+    return number;
+}
+
+// The line quoted, cut at a character boundary after ERROR_LINE_BYTES bytes;
+// control bytes and bytes that are not well-formed UTF-8 become "?", so that
+// the message is good UTF-8 whatever the file holds.
+std::string quoted_line(std::string_view text, std::size_t start) {
+    std::size_t end = start;
+    while (end < text.size() && !is_line_end(text[end])) ++end;
+    const std::string_view line = text.substr(start, end - start);
+    std::string out = "\"";
+    std::size_t i = 0;
+    while (i < line.size() && i < ERROR_LINE_BYTES) {
+        const auto byte = static_cast<unsigned char>(line[i]);
+        if (byte >= 0x80) {
+            const auto code = yaml_first_code_point(line.substr(i));
+            const std::size_t length = code ? yaml_utf8(*code).size() : 1;
+            if (code && i + length > ERROR_LINE_BYTES) break;  // no half characters
+            out += code ? line.substr(i, length) : "?";
+            i += length;
+        } else {
+            out += (byte < 0x20 && byte != '\t') || byte == 0x7F ? '?' : line[i];
+            ++i;
+        }
+    }
+    out += i < line.size() ? "…\"" : "\"";
+    return out;
+}
+
 }  // namespace
 
 Yaml_Reader::Yaml_Reader(std::string_view expected_type, std::string_view text) : text_(text) {
@@ -34,6 +73,7 @@ Yaml_Reader::Yaml_Reader(std::string_view expected_type, std::string_view text) 
         ok = false;
     }
     if (ok && text_.starts_with("\xEF\xBB\xBF")) pos_ = 3;
+    first_line_ = line_start_ = pos_;
     if (ok && text_.substr(pos_).starts_with("---")) {
         pos_ += 3;
         skip_spaces();
@@ -48,19 +88,19 @@ Yaml_Reader::Yaml_Reader(std::string_view expected_type, std::string_view text) 
             if (ok) consume_line_end();
         }
     }
-    if (!ok || !advance()) throw Yaml_Error("YAML Initialization Error");
-    if (type != expected_type) throw Yaml_Error("YAML Type Error");
+    if (!ok || !advance()) throw error("YAML Initialization Error");
+    if (type != expected_type) throw error_at("YAML Type Error", first_line_);
 }
 
 Yaml_Reader::~Yaml_Reader() = default;
 
 void Yaml_Reader::next() {
-    if (!advance()) throw Yaml_Error("YAML Error");
+    if (!advance()) throw error("YAML Error");
     copy_event();
 }
 
 void Yaml_Reader::skip() {
-    if (!skip_node()) throw Yaml_Error("YAML Structure Error");
+    if (!skip_node()) throw error("YAML Structure Error");
     copy_event();
 }
 
@@ -73,6 +113,21 @@ void Yaml_Reader::copy_event() noexcept {
     value_ = event_.value;
 }
 
+Yaml_Error Yaml_Reader::error(const char* what) const { return error_at(what, line_start_); }
+
+std::size_t Yaml_Reader::line_of(std::string_view part) const noexcept {
+    if (part.empty() || part.data() < text_.data() || part.data() > text_.data() + text_.size()) return line_start_;
+    auto start = static_cast<std::size_t>(part.data() - text_.data());
+    while (start > 0 && !is_line_end(text_[start - 1])) --start;
+    return start;
+}
+
+Yaml_Error Yaml_Reader::error_at(const char* what, std::size_t line_start) const {
+    line_start = std::min(line_start, text_.size());
+    return Yaml_Error(std::string(what) + " at line " + std::to_string(line_number(text_, line_start)) + ": " +
+                      quoted_line(text_, line_start));
+}
+
 // --- Yaml_IO ---
 
 void Yaml_Reader::field(std::string_view key, std::string_view& target) {
@@ -82,7 +137,8 @@ void Yaml_Reader::field(std::string_view key, std::string_view& target) {
 void Yaml_Reader::field(std::string_view key, char32_t& target) {
     if (key != key_) return;
     const auto code = yaml_first_code_point(value_);
-    if (!code) throw Yaml_Error("YAML Type Error");
+    // Reported at the entry's line: the key is a view into it.
+    if (!code) throw error_at("YAML Type Error", line_of(key_.empty() ? value_ : key_));
     target = *code;
 }
 
@@ -109,7 +165,7 @@ void Yaml_Reader::sequence(std::string_view key, const Array_Access& access, con
     for (std::size_t i = 0; event_.kind != Kind::collection_end; ++i) {
         // Only a handler that walked past the sequence's end can get here; stop
         // rather than call it for ever.
-        if (event_.kind == Kind::document_end) throw Yaml_Error("YAML Structure Error");
+        if (event_.kind == Kind::document_end) throw error("YAML Structure Error");
         access.set_length(access.array, i + 1);
         handler(i);
         skip();
@@ -122,7 +178,7 @@ void Yaml_Reader::mapping(const Yaml_Entry_Handler& handler) {
     if (event_.kind != Kind::mapping_start) return;
     next();
     while (event_.kind != Kind::collection_end) {
-        if (event_.kind == Kind::document_end) throw Yaml_Error("YAML Structure Error");
+        if (event_.kind == Kind::document_end) throw error("YAML Structure Error");
         handler();
         skip();
     }
@@ -325,6 +381,7 @@ void Yaml_Reader::skip_spaces() noexcept {
 }
 
 std::int64_t Yaml_Reader::measure_indentation() noexcept {
+    line_start_ = pos_;
     std::int64_t indent = 0;
     for (; !at_end(); ++pos_) {
         const char c = text_[pos_];

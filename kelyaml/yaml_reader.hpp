@@ -4,6 +4,14 @@
 // values taken verbatim to the end of their line. Keys and values are views
 // into the document text, which the caller keeps alive for as long as it uses
 // the reader or anything it handed out.
+//
+// Every failure throws Yaml_Error. Its message is one of "YAML
+// Initialization Error", "YAML Type Error", "YAML Error" and "YAML Structure
+// Error", followed by where: ` at line N: "<the line>"`. N counts from 1 (CR
+// LF, CR and LF each end a line); the line is quoted as it stands, control
+// bytes and bytes that are not UTF-8 shown as "?", and cut with "…" after
+// ERROR_LINE_BYTES bytes. It is the line being read when the failure was
+// found; for a broken header or a type other than the expected one, line 1.
 
 #include <cstddef>
 #include <cstdint>
@@ -12,6 +20,11 @@
 
 #include "kelyaml/yaml_event.hpp"
 #include "kelyaml/yaml_io.hpp"
+
+// How much of the failing line an error message quotes.
+constexpr std::size_t ERROR_LINE_BYTES = 60;
+
+class Yaml_Error;
 
 class Yaml_Reader : public Yaml_IO {
 public:
@@ -68,6 +81,12 @@ private:
     void push(std::int64_t indent);
     std::size_t pop_deeper_than(std::int64_t indent) noexcept;
     void copy_event() noexcept;
+    // The error `what`, at the line that starts at `line_start`; error() at
+    // the line being read.
+    Yaml_Error error_at(const char* what, std::size_t line_start) const;
+    Yaml_Error error(const char* what) const;
+    // The start of the line `part` (a view into the text) stands in.
+    std::size_t line_of(std::string_view part) const noexcept;
 
     bool at_end() const noexcept { return pos_ == text_.size(); }
     bool at_line_end() const noexcept { return at_end() || text_[pos_] == '\r' || text_[pos_] == '\n'; }
@@ -80,6 +99,8 @@ private:
     // Parser state.
     Yaml_Event event_;
     std::size_t pos_ = 0;
+    std::size_t first_line_ = 0;        // after a byte-order mark
+    std::size_t line_start_ = 0;        // of the line last measured: where a failure is reported
     std::vector<std::int32_t> levels_;  // indentation of each open collection
     Resume resume_ = Resume::line_start;
     std::int64_t waiting_indent_ = 0;

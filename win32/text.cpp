@@ -1,6 +1,7 @@
 #include "win32/text.hpp"
 
 #include <cstdint>
+#include <optional>
 
 namespace {
 
@@ -92,15 +93,22 @@ bool is_well_formed_utf8(std::string_view bytes) noexcept {
     return true;
 }
 
-std::optional<std::wstring> utf8_to_wide_strict(std::string_view bytes) {
-    std::wstring out;
-    out.reserve(bytes.size());
+bool append_utf8_to_wide_strict(std::string_view bytes, std::wstring& out) {
+    const std::size_t mark = out.size();
     for (std::size_t i = 0; i < bytes.size();) {
+        // Log lines are mostly ASCII: one byte, one character.
+        if (static_cast<unsigned char>(bytes[i]) < 0x80) {
+            out.push_back(static_cast<wchar_t>(bytes[i++]));
+            continue;
+        }
         auto cp = decode(bytes, i);
-        if (!cp) return std::nullopt;
+        if (!cp) {
+            out.resize(mark);
+            return false;
+        }
         append_wide(out, *cp);
     }
-    return out;
+    return true;
 }
 
 std::wstring utf8_to_wide(std::string_view bytes) {

@@ -1,7 +1,6 @@
 #pragma once
 // UTF-8 <-> wide text (UTF-16 on Windows, UTF-32 elsewhere), for the "W" calls.
 
-#include <optional>
 #include <string>
 #include <string_view>
 
@@ -11,8 +10,9 @@ namespace win32 {
 // continuation bytes, no truncated or overlong sequences, no surrogates, nothing above U+10FFFF.
 bool is_well_formed_utf8(std::string_view bytes) noexcept;
 
-// Strict conversion: nothing when the bytes are not well-formed UTF-8.
-std::optional<std::wstring> utf8_to_wide_strict(std::string_view bytes);
+// Strict conversion appended to `out`: false, and `out` as it was, when the
+// bytes are not well-formed UTF-8.
+bool append_utf8_to_wide_strict(std::string_view bytes, std::wstring& out);
 
 // Lenient conversion: each ill-formed sequence becomes U+FFFD.
 std::wstring utf8_to_wide(std::string_view bytes);

@@ -1,75 +1,67 @@
 #pragma once
 // The log window's stream: every complete line written to it becomes one
 // item of the main window's list box, which keeps the last MAX_LOG_LINES.
+//
+// Lines are handed over, not waited for. A write converts its complete lines
+// and queues them; the first write of a batch announces it to the window's
+// thread with a notification (SendNotifyMessageW of WM_LOG_LINES, which the
+// window's procedure answers with take_lines); that thread takes every line
+// queued by then in one go. So:
+// - at most one announcement is on its way at any time;
+// - the lines of one write are queued together, so they stay consecutive, and
+//   lines of different writes are queued (and shown) in the order written;
+// - the queue holds at most LOG_QUEUE_LINES lines: a writer that finds it
+//   full waits, in turn with other such writers, until the window's thread
+//   has taken lines; one write's lines may go beyond the bound, never more;
+// - the window's thread never waits for a writer: it holds the lock only to
+//   swap the queue out, and its own writes take the queue at once;
+// - once the window is gone, lines are dropped and no write waits.
+//
+// While the user is at the end of the list, added lines keep the newest one
+// in view; once the user has scrolled up, the same items stay in view.
 
-#include <atomic>
-#include <cstdint>
+#include <cstddef>
 #include <memory>
-#include <mutex>
-#include <string>
 #include <string_view>
-#include <vector>
 
 #include "win32/windows.hpp"
 #include "zib/file_stream.hpp"
 
 constexpr int MAX_LOG_LINES = 1024;
 
-// The main window's own message: take every line waiting in a Log_Stream
+// Four window-fuls: room for a burst of connections (each logs a dozen
+// lines) while the window's thread is busy for a moment, yet small enough
+// (well under a megabyte of text) that a flood cannot grow memory.
+constexpr std::size_t LOG_QUEUE_LINES = 4096;
+
+// The main window's own message: take the lines queued in a Log_Stream
 // (lParam, see Log_Stream::take_lines). The window answers 1.
 constexpr UINT WM_LOG_LINES = WM_APP + 1;
 
+struct Log_Channel;
+
 class Log_Stream : public File_Stream {
 public:
-    Log_Stream() = default;
+    // `queue_lines` is the bound of the queue (tests use small ones).
+    explicit Log_Stream(std::size_t queue_lines = LOG_QUEUE_LINES);
+    ~Log_Stream() override;
 
-    // Adds each line ended by a line feed to the window (without the line
+    // Queues each line ended by a line feed for the window (without the line
     // feed and a carriage return before it; "(BIN)" for a line that is not
-    // well-formed UTF-8) and keeps the rest for the next write. The lines of
-    // one write stay together and in order. Returns once the window's thread
-    // has taken every line; lines are lost, without an error, when the window
-    // no longer exists.
+    // well-formed UTF-8; a zero byte ends the item's text) and keeps the rest
+    // for the next write. Returns without waiting for the window's thread,
+    // unless the queue is full (see above).
     void write_string(std::string_view text) override;
 
     // Runs on the window's thread when it handles WM_LOG_LINES with this
-    // lParam: adds every line written so far as items of the list box
+    // lParam: adds every line queued so far as items of the list box
     // `window` (through its procedure `list_box`), deleting the oldest beyond
-    // MAX_LOG_LINES. Returns the number of lines added.
+    // MAX_LOG_LINES and keeping the view at the end or where the user left
+    // it. Returns the number of lines added. Does nothing for a stream that
+    // no longer exists.
     static std::size_t take_lines(HWND window, WNDPROC list_box, LPARAM lparam);
 
 private:
-    // A writer waiting for its lines to be taken. Shared, because the
-    // releasing thread may still be waking it when it has already returned.
-    struct Waiter {
-        std::atomic<std::uint32_t> released{0};
-    };
-
-    // Every queued line and its writers.
-    struct Batch {
-        std::vector<std::wstring> lines;
-        std::vector<std::shared_ptr<Waiter>> writers;
-    };
-    // What WM_LOG_LINES carries: the window's thread puts the batch it took
-    // here, and the announcing writer releases the others and frees the
-    // lines, so that the one thread every line passes through does no more
-    // than add them.
-    struct Delivery {
-        Log_Stream* stream;
-        Batch taken;
-    };
-
-    Batch take_batch();
-    static void release(const Batch& batch) noexcept;
-    bool on_window_thread(HWND window) const;
-
-    // Held only for moments, never while waiting for the window's thread:
-    // that thread takes it too, in take_lines.
-    std::mutex lock;
-    std::string pending;                           // the unfinished line
-    std::vector<std::wstring> queued;              // complete lines not yet taken
-    std::vector<std::shared_ptr<Waiter>> waiting;  // their writers, in the order written
-    // A WM_LOG_LINES is on its way and will take whatever is queued: later
-    // writers only queue and wait, so one round trip serves them all.
-    bool announced = false;
-    std::atomic<DWORD> window_thread{0};  // the thread that takes the lines, once known
+    std::shared_ptr<Log_Channel> channel_;  // the queue, shared with a take_lines that may be running
+    LPARAM id_;                             // what WM_LOG_LINES carries: take_lines finds the channel by it
 };

@@ -12,6 +12,7 @@
 
 #include "kelyaml/yaml_error.hpp"
 #include "kelyaml/yaml_reader.hpp"
+#include "kelyaml/yaml_scalar.hpp"
 #include "kelyaml/yaml_writer.hpp"
 
 namespace {
@@ -58,6 +59,26 @@ void walk(Yaml_IO& io, std::vector<Record>& records, int depth) {
         if (depth < 6) walk(io, records, depth + 1);
         records.push_back(r);
     });
+}
+
+// A reader's message: one of the four texts, then where, all of it UTF-8
+// (whatever bytes the document holds), on a line the text has.
+void check_reader_error(const Yaml_Error& e, std::string_view text) {
+    const std::string& message = e.message();
+    bool known = false;
+    for (std::string_view what : {"YAML Initialization Error", "YAML Type Error", "YAML Error", "YAML Structure Error"})
+        known = known || message.starts_with(std::string(what) + " at line ");
+    check(known);
+    for (std::size_t i = 0; i < message.size();) {
+        const auto code = yaml_first_code_point(std::string_view(message).substr(i));
+        check(code.has_value());
+        i += yaml_utf8(*code).size();
+    }
+    const std::size_t line = std::strtoul(message.c_str() + message.find(" at line ") + 9, nullptr, 10);
+    std::size_t lines = 1;
+    for (std::size_t i = 0; i < text.size(); ++i)
+        lines += text[i] == '\n' || (text[i] == '\r' && (i + 1 == text.size() || text[i + 1] != '\n'));
+    check(line >= 1 && line <= lines);
 }
 
 bool inside(std::string_view part, std::string_view text) {
@@ -109,7 +130,7 @@ bool events(std::string_view type, std::string_view text, std::string& out, Yaml
         check(reader.event().kind == Kind::document_end);
         return true;
     } catch (const Yaml_Error& e) {
-        check(!e.message().empty());
+        check_reader_error(e, text);
         return false;
     }
 }
@@ -121,7 +142,8 @@ void skip_through(std::string_view type, std::string_view text) {
             check(count <= 3 * text.size() + 4);
             reader.skip();
         }
-    } catch (const Yaml_Error&) {
+    } catch (const Yaml_Error& e) {
+        check_reader_error(e, text);
     }
 }
 
@@ -135,14 +157,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     try {
         Yaml_Reader probe(type, text);
     } catch (const Yaml_Error& e) {
-        if (e.message() != "YAML Type Error") return 0;
+        check_reader_error(e, text);
+        if (!e.message().starts_with("YAML Type Error")) return 0;
         type = "";
     }
     try {
         Yaml_Reader reader(type, text);
         std::vector<Record> records;
         walk(reader, records, 0);
-    } catch (const Yaml_Error&) {
+    } catch (const Yaml_Error& e) {
+        check_reader_error(e, text);
     }
     skip_through(type, text);
 

@@ -139,10 +139,22 @@ TEST(YamlIO, TypedFields) {
 }
 
 TEST(YamlIO, CharacterFieldNeedsAValidFirstCodePoint) {
-    for (const char* text : {"c:\n", "c: \x80x\n", "c: \xC3\n", "c: \xED\xA0\x80\n", "c: \xC0\x80\n"}) {
+    const struct {
+        const char* text;
+        const char* error;
+    } cases[] = {
+        {"c:\n", "YAML Type Error at line 1: \"c:\""},
+        {"a: 1\nc: \x80x\n", "YAML Type Error at line 2: \"c: ?x\""},
+        {"a: 1\r\n\r\nc: \xC3\n", "YAML Type Error at line 3: \"c: ?\""},
+        {"c: \xED\xA0\x80\n", "YAML Type Error at line 1: \"c: ???\""},
+        {"c: \xC0\x80", "YAML Type Error at line 1: \"c: ??\""},
+        // An empty value followed by a line of the next entry: still the entry's line.
+        {"a: 1\nc:\nd: 2\n", "YAML Type Error at line 2: \"c:\""},
+    };
+    for (const auto& t : cases) {
         char32_t c = U'?';
-        Yaml_Reader reader("", text);
-        EXPECT_EQ(yaml_error_of([&] { reader.mapping([&] { reader.field("c", c); }); }), "YAML Type Error") << text;
+        Yaml_Reader reader("", t.text);
+        EXPECT_EQ(yaml_error_of([&] { reader.mapping([&] { reader.field("c", c); }); }), t.error) << t.text;
         EXPECT_EQ(c, U'?');
     }
 }
@@ -164,12 +176,16 @@ TEST(YamlIO, OperationsOnTheWrongEventDoNothing) {
 TEST(YamlIO, ErrorsWhileWalking) {
     // Entering a broken block is a next(); moving between children is a skip().
     EXPECT_EQ(yaml_error_of([] { read_rules("--- !zib\nfilter:\n  - uri: a\n     search: b\n"); }),
-              "YAML Structure Error");
-    EXPECT_EQ(yaml_error_of([] { read_rules("--- !zib\nfilter:\n# c\n  - uri: a\n"); }), "YAML Structure Error");
+              "YAML Structure Error at line 4: \"     search: b\"");
+    EXPECT_EQ(yaml_error_of([] { read_rules("--- !zib\nfilter:\n# c\n  - uri: a\n"); }),
+              "YAML Structure Error at line 4: \"  - uri: a\"");
     EXPECT_EQ(yaml_error_of([] { read_rules("--- !zib\nx:\n  - a\nfilter:\n  -\n  - uri: a\n"); }), "(none)");
+    EXPECT_EQ(
+        yaml_error_of([] { read_rules("--- !zib\nfilter:\n  - uri: a\n  - uri: b\n    search: c\n     x: 1\n"); }),
+        "YAML Structure Error at line 6: \"     x: 1\"");
     Yaml_Reader reader("", "a:\n   b: 1\n    c: 2\n");
     reader.next();
-    EXPECT_EQ(yaml_error_of([&] { reader.mapping([] {}); }), "YAML Structure Error");
+    EXPECT_EQ(yaml_error_of([&] { reader.mapping([] {}); }), "YAML Structure Error at line 3: \"    c: 2\"");
 }
 
 TEST(YamlIO, HandlerThatRunsPastTheEndIsStopped) {
@@ -181,6 +197,6 @@ TEST(YamlIO, HandlerThatRunsPastTheEndIsStopped) {
                       while (reader.event().kind != Yaml_Event_Kind::document_end) reader.next();
                   });
               }),
-              "YAML Structure Error");
+              "YAML Structure Error at line 3: \"\"");  // the end of the text
     EXPECT_EQ(calls, 1);
 }

@@ -36,19 +36,21 @@ TEST(YamlReader, EventSequences) {
         {"empty value before a shallower line", "a:\n  b:\nc: 1", "{|{a|b=|}|c=1|}|$"},
         {"empty value at the same level", "a:\nb: 1", "{|a=|b=1|}|$"},
         {"dash mapping continues two columns right", "- a: 1\n  b: 2\n- c: 3\n", "[|{a=1|a=1|b=2|}|{c=3|c=3|}|}|$"},
-        {"dash mapping one column too far", "- a: 1\n   b: 2\n", "[|{a=1|a=1|!YAML Error"},
+        {"dash mapping one column too far", "- a: 1\n   b: 2\n", "[|{a=1|a=1|!YAML Error at line 2: \"   b: 2\""},
         {"dash mapping with an empty first value", "- a:\n    b: 1\n", "[|{a|{a|b=1|}|}|}|$"},
         {"sequence inside a dash mapping", "- a:\n  - x\n", "[|{a|a=|=x|}|}|$"},
         {"a tab counts 256 columns", "a:\n\tb: 1\n" + spaces(256) + "c: 2\nd: 3\n", "{|{a|b=1|c=2|}|d=3|}|$"},
-        {"a tab is deeper than 255 spaces", "a:\n" + spaces(255) + "b: 1\n\tc: 2\n", "{|{a|b=1|!YAML Error"},
+        {"a tab is deeper than 255 spaces", "a:\n" + spaces(255) + "b: 1\n\tc: 2\n",
+         "{|{a|b=1|!YAML Error at line 3: \"\tc: 2\""},
         {"a line between two levels belongs to the outer one", "a:\n\tb: 1\n" + spaces(255) + "c: 2\n",
          "{|{a|b=1|}|c=2|}|$"},
         {"and the next line at that column is too deep", "a:\n    b: 1\n  c: 2\n  d: 3\n",
-         "{|{a|b=1|}|c=2|!YAML Error"},
+         "{|{a|b=1|}|c=2|!YAML Error at line 4: \"  d: 3\""},
         {"comments at any indentation", "a:\n  b: 1\n        # deep\n# shallow\n  c: 2\n",
          "{|{a|b=1|# deep|# shallow|c=2|}|}|$"},
         {"comment after an empty value keeps it a scalar", "a:\n#c\nb: 1\n", "{|a=|#c|b=1|}|$"},
-        {"comment between a key and its block", "filter:\n# c\n  - uri: a\n", "{|filter=|# c|!YAML Error"},
+        {"comment between a key and its block", "filter:\n# c\n  - uri: a\n",
+         "{|filter=|# c|!YAML Error at line 3: \"  - uri: a\""},
         {"comment before the root", "# c\nk: v\n", "# c|{|k=v|}|$"},
         {"blank lines anywhere", "\n  \na:\n\n \t \n  b: 1\n\n\n", "{|{a|b=1|}|}|$"},
         {"CR, CR LF and LF line ends", "a:\r  b: 1\r\n  c: 2\nd: 3\r", "{|{a|b=1|c=2|}|d=3|}|$"},
@@ -62,12 +64,12 @@ TEST(YamlReader, EventSequences) {
         {"empty text", "", "$"},
         {"only blank lines and comments", "\n \r\n# x\n\t\n", "# x|$"},
         {"byte-order mark without a header", "\xEF\xBB\xBFk: v", "{|k=v|}|$"},
-        {"first content line indented", "  a: 1\n", "!YAML Initialization Error"},
-        {"line deeper than its level", "a: 1\n  b: 2\n", "{|a=1|!YAML Error"},
-        {"entry without a key", "a: 1\n: x\n", "{|a=1|!YAML Error"},
-        {"entry without a colon", "a: 1\nb c: 2\n", "{|a=1|!YAML Error"},
-        {"bare word", "a: 1\nb", "{|a=1|!YAML Error"},
-        {"control byte", "a: 1\n\x01: 2", "{|a=1|!YAML Error"},
+        {"first content line indented", "  a: 1\n", "!YAML Initialization Error at line 1: \"  a: 1\""},
+        {"line deeper than its level", "a: 1\n  b: 2\n", "{|a=1|!YAML Error at line 2: \"  b: 2\""},
+        {"entry without a key", "a: 1\n: x\n", "{|a=1|!YAML Error at line 2: \": x\""},
+        {"entry without a colon", "a: 1\nb c: 2\n", "{|a=1|!YAML Error at line 2: \"b c: 2\""},
+        {"bare word", "a: 1\nb", "{|a=1|!YAML Error at line 2: \"b\""},
+        {"control byte", "a: 1\n\x01: 2", "{|a=1|!YAML Error at line 2: \"?: 2\""},
     };
     for (const auto& c : cases) EXPECT_EQ(read_events(c.text), c.events) << c.name;
 }
@@ -84,21 +86,25 @@ TEST(YamlReader, HeaderAndType) {
         {"---!zib\n", "zib", nullptr},
         {"---   !   zib   \n", "zib", nullptr},
         {"\xEF\xBB\xBF--- !zib\nk: v\n", "zib", nullptr},
-        {"--- !zib\n", "Zib", "YAML Type Error"},
-        {"--- !zib", "zib", "YAML Initialization Error"},
-        {"--- !zib ", "zib", "YAML Initialization Error"},
-        {"---\nk: v\n", "zib", "YAML Initialization Error"},
-        {"--- zib\n", "zib", "YAML Initialization Error"},
-        {"--- !\n", "", "YAML Initialization Error"},
-        {"--- !zib extra\n", "zib", "YAML Initialization Error"},
-        {"--- !zib\n  k: v\n", "zib", "YAML Initialization Error"},  // the first advance fails
-        {"--- !zib\n  k: v\n", "other", "YAML Initialization Error"},
-        {"k: v\n", "zib", "YAML Type Error"},
-        {"", "zib", "YAML Type Error"},
-        {"--- !zib\n", "", "YAML Type Error"},
-        {"\n--- !zib\n", "zib", "YAML Type Error"},  // no longer the header: a root sequence
-        {"# c\n--- !zib\n", "zib", "YAML Type Error"},
-        {"\xEF\xBB\xBF\xEF\xBB\xBF--- !zib\n", "zib", "YAML Type Error"},  // one mark only: no header
+        {"--- !zib\n", "Zib", "YAML Type Error at line 1: \"--- !zib\""},
+        {"--- !zib", "zib", "YAML Initialization Error at line 1: \"--- !zib\""},
+        {"--- !zib ", "zib", "YAML Initialization Error at line 1: \"--- !zib \""},
+        {"---\nk: v\n", "zib", "YAML Initialization Error at line 1: \"---\""},
+        {"--- zib\n", "zib", "YAML Initialization Error at line 1: \"--- zib\""},
+        {"--- !\n", "", "YAML Initialization Error at line 1: \"--- !\""},
+        {"--- !zib extra\n", "zib", "YAML Initialization Error at line 1: \"--- !zib extra\""},
+        // The first advance fails, on the line after the header.
+        {"--- !zib\n  k: v\n", "zib", "YAML Initialization Error at line 2: \"  k: v\""},
+        {"--- !zib\n  k: v\n", "other", "YAML Initialization Error at line 2: \"  k: v\""},
+        {"k: v\n", "zib", "YAML Type Error at line 1: \"k: v\""},
+        {"", "zib", "YAML Type Error at line 1: \"\""},
+        {"--- !zib\n", "", "YAML Type Error at line 1: \"--- !zib\""},
+        // No longer the header: a root sequence.
+        {"\n--- !zib\n", "zib", "YAML Type Error at line 1: \"\""},
+        {"# c\n--- !zib\n", "zib", "YAML Type Error at line 1: \"# c\""},
+        // One mark only: the second is part of the line, and there is no header.
+        {"\xEF\xBB\xBF\xEF\xBB\xBF--- !zib\n", "zib", "YAML Type Error at line 1: \"\xEF\xBB\xBF--- !zib\""},
+        {"\xEF\xBB\xBF--- !zab\nk: v\n", "zib", "YAML Type Error at line 1: \"--- !zab\""},
     };
     for (const auto& c : cases) {
         try {
@@ -109,6 +115,30 @@ TEST(YamlReader, HeaderAndType) {
             EXPECT_STREQ(e.type_name(), "Yaml_Error");
         }
     }
+}
+
+TEST(YamlReader, ErrorsSayWhichLine) {
+    const std::string long_key(70, 'k');
+    const Case cases[] = {
+        {"blank and comment lines count", "a: 1\n\n# c\n   \n  b: 2\n", "{|a=1|# c|!YAML Error at line 5: \"  b: 2\""},
+        {"CR LF counts once", "a: 1\r\n\r\n  b: 2\r\n", "{|a=1|!YAML Error at line 3: \"  b: 2\""},
+        {"a lone CR ends a line", "a: 1\r\r  b: 2\r", "{|a=1|!YAML Error at line 3: \"  b: 2\""},
+        {"LF CR is two line ends", "a: 1\n\r  b: 2", "{|a=1|!YAML Error at line 3: \"  b: 2\""},
+        {"the last line without its end", "a: 1\nb: 2\n  c: 3", "{|a=1|b=2|!YAML Error at line 3: \"  c: 3\""},
+        {"a line looked at past an empty value", "a:\n\nb c: 1\n", "{|a=|!YAML Error at line 3: \"b c: 1\""},
+        {"a line read after the ends it owes", "a:\n  b:\n    c: 1\nd e: 2\n",
+         "{|{a|{b|c=1|}|}|!YAML Error at line 4: \"d e: 2\""},
+        {"long lines are cut", long_key + " x: 1\n",
+         "{|!YAML Error at line 1: \"" + long_key.substr(0, ERROR_LINE_BYTES) + "…\""},
+        {"exactly the length kept is not cut", "a: 1\n " + std::string(ERROR_LINE_BYTES - 1, 'x') + "\n",
+         "{|a=1|!YAML Error at line 2: \" " + std::string(ERROR_LINE_BYTES - 1, 'x') + "\""},
+        {"no half characters at the cut", "a: 1\n" + std::string(ERROR_LINE_BYTES - 1, ' ') + "\xE6\x97\xA5: 2\n",
+         "{|a=1|!YAML Error at line 2: \"" + std::string(ERROR_LINE_BYTES - 1, ' ') + "…\""},
+        {"control bytes and broken UTF-8 are shown as ?", std::string("a: 1\n  \x7F\x80\xC3(\xE6\x97\xA5\x00: 2", 18),
+         "{|a=1|!YAML Error at line 2: \"  ??"
+         "?(\xE6\x97\xA5?: 2\""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(read_events(c.text), c.events) << c.name;
 }
 
 TEST(YamlReader, KeyAndValueCopiesFollowNextAndSkip) {
@@ -154,7 +184,7 @@ TEST(YamlReader, SkipFailuresAreStructureErrorsAndFailuresStick) {
         reader.skip();
         FAIL() << "skip read past a broken line";
     } catch (const Yaml_Error& e) {
-        EXPECT_EQ(e.message(), "YAML Structure Error");
+        EXPECT_EQ(e.message(), "YAML Structure Error at line 3: \"   c: 2\"");
     }
     // The reader is unusable afterwards; it keeps failing instead of guessing.
     EXPECT_THROW(reader.next(), Yaml_Error);
@@ -205,7 +235,7 @@ TEST(YamlReaderRobustness, MegabyteLine) {
     EXPECT_EQ(reader.value().size(), big.size());
     // A megabyte of indentation is a blank line, then deeper than any level.
     EXPECT_EQ(read_events(std::string(1 << 20, '\t') + "\n" + "a: 1\n" + std::string(1 << 20, '\t') + "b: 2"),
-              "{|a=1|!YAML Error");
+              "{|a=1|!YAML Error at line 3: \"" + std::string(ERROR_LINE_BYTES, '\t') + "…\"");
 }
 
 TEST(YamlReaderRobustness, TenThousandLevels) {

@@ -275,6 +275,49 @@ TEST(Messages, PostedInOrderThenQuitWithItsCode) {
     destroy_and_drain(window);
 }
 
+TEST(Messages, NotificationsAreSentWithoutWaitingAndRunWhenTheOwnerRunsSentMessages) {
+    std::string seen;
+    HWND window = make_window([&](HWND, UINT message, WPARAM wparam, LPARAM) -> LRESULT {
+        if (message == WM_APP) seen += static_cast<char>(wparam);
+        return 0;
+    });
+    // From another thread: returns at once, though the owner is not pumping.
+    auto sent = std::async(std::launch::async, [&] {
+        bool all = SendNotifyMessageW(window, WM_APP, 'a', 0) && SendNotifyMessageW(window, WM_APP, 'b', 0);
+        PostMessageW(window, WM_APP, 'p', 0);
+        return all;
+    });
+    ASSERT_TRUE(ready_within(sent, 5));
+    EXPECT_TRUE(sent.get());
+    EXPECT_EQ(seen, "");
+    // Run, in order, before the posted message that came after them.
+    pump_until([&] { return seen.size() == 3; });
+    EXPECT_EQ(seen, "abp");
+    // To a window of the calling thread: run at once.
+    EXPECT_TRUE(SendNotifyMessageW(window, WM_APP, 'c', 0));
+    EXPECT_EQ(seen, "abpc");
+
+    // Queued for a window that goes before they run: dropped, not run (and
+    // their records freed, which the sanitizer builds check).
+    std::async(std::launch::async, [&] { SendNotifyMessageW(window, WM_APP, 'x', 0); }).get();
+    destroy_and_drain(window);
+    EXPECT_EQ(seen, "abpc");
+    EXPECT_FALSE(SendNotifyMessageW(window, WM_APP, 'y', 0));
+
+    // Queued for a thread that ends without running them.
+    std::promise<HWND> made;
+    std::promise<void> may_end;
+    std::thread owner([&] {
+        made.set_value(make_window([&](HWND, UINT, WPARAM, LPARAM) -> LRESULT { return 0; }));
+        may_end.get_future().wait();
+    });
+    HWND orphan = made.get_future().get();
+    EXPECT_TRUE(SendNotifyMessageW(orphan, WM_APP, 'z', 0));
+    may_end.set_value();
+    owner.join();
+    EXPECT_FALSE(SendNotifyMessageW(orphan, WM_APP, 'z', 0));
+}
+
 TEST(Windows, AWindowBelongsToTheThreadThatMadeIt) {
     HWND window = make_window([](HWND, UINT, WPARAM, LPARAM) -> LRESULT { return 0; });
     const DWORD maker = GetCurrentThreadId();
@@ -303,6 +346,7 @@ TEST(List_Box, StringsCountDeleteAndClose) {
     EXPECT_EQ(SendMessageW(window, LB_GETCOUNT, 0, 0), 3);
     EXPECT_EQ(SendMessageW(window, LB_DELETESTRING, 0, 0), 2);
     EXPECT_EQ(SendMessageW(window, LB_DELETESTRING, 5, 0), LB_ERR);
+    EXPECT_EQ(SendMessageW(window, LB_DELETESTRING, 2, 0), LB_ERR);  // one past the last
     EXPECT_EQ(SendMessageW(window, LB_GETTEXTLEN, 1, 0), 5);
     EXPECT_EQ(SendMessageW(window, LB_GETTEXTLEN, 2, 0), LB_ERR);
     wchar_t text[32] = {};
@@ -324,6 +368,56 @@ TEST(List_Box, StringsCountDeleteAndClose) {
     EXPECT_NE(std::find(seen.begin(), seen.end(), WM_CLOSE), seen.end());
     EXPECT_NE(std::find(seen.begin(), seen.end(), WM_DESTROY), seen.end());
     pump_until([] { return false; });  // the quit message of WM_DESTROY
+}
+
+TEST(List_Box, TheTopItemStaysWithinTheLastPage) {
+    HWND window = make_window();  // 400 by 300
+    RECT client{};
+    ASSERT_TRUE(GetClientRect(window, &client));
+    EXPECT_EQ(client.right - client.left, 400);
+    EXPECT_EQ(client.bottom - client.top, 300);
+    const LRESULT height = SendMessageW(window, LB_GETITEMHEIGHT, 0, 0);
+    ASSERT_GT(height, 0);
+    const LRESULT page = 300 / height;
+    auto top = [&] { return SendMessageW(window, LB_GETTOPINDEX, 0, 0); };
+    auto set_top = [&](LRESULT index) { return SendMessageW(window, LB_SETTOPINDEX, static_cast<WPARAM>(index), 0); };
+
+    EXPECT_EQ(top(), 0);
+    EXPECT_EQ(set_top(0), 0);  // an empty list is at its top
+    EXPECT_EQ(set_top(1), LB_ERR);
+    for (LRESULT i = 0; i < page + 10; ++i) SendMessageW(window, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(L"x"));
+    EXPECT_EQ(top(), 0);  // adding does not scroll
+    const struct {
+        LRESULT asked, result, top;
+    } cases[] = {
+        {5, 0, 5},
+        {10, 0, 10},              // the last full page
+        {11, 0, 10},              // no further
+        {page + 9, 0, 10},        // the last item asked for: the last page
+        {page + 10, LB_ERR, 10},  // no such item
+        {0, 0, 0},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(set_top(c.asked), c.result) << c.asked;
+        EXPECT_EQ(top(), c.top) << c.asked;
+    }
+    // Deleting keeps the top index, as far as the list still reaches.
+    set_top(10);
+    SendMessageW(window, LB_DELETESTRING, page + 9, 0);
+    EXPECT_EQ(top(), 9);
+    SendMessageW(window, LB_DELETESTRING, 0, 0);
+    EXPECT_EQ(top(), 8);
+    set_top(3);
+    SendMessageW(window, LB_DELETESTRING, 0, 0);
+    EXPECT_EQ(top(), 3);
+
+    // Minimised, there is no client area.
+    ShowWindow(window, SW_MINIMIZE);
+    ASSERT_TRUE(GetClientRect(window, &client));
+    EXPECT_EQ(client.bottom - client.top, 0);
+    ShowWindow(window, SW_HIDE);
+    EXPECT_FALSE(GetClientRect(reinterpret_cast<HWND>(0x1234), &client));
+    destroy_and_drain(window);
 }
 
 TEST(List_Box, ShownWindowWritesItsLinesToStandardOutput) {

@@ -8,7 +8,6 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
-#include <thread>
 
 #include "win32/posix/signals.hpp"
 #include "win32/posix/terminal.hpp"
@@ -20,6 +19,10 @@ namespace win32::posix {
 namespace {
 
 void complete(Sent_Message& message, LRESULT result) {
+    if (!message.sender) {
+        delete &message;  // a notification: nobody waits for it
+        return;
+    }
     // The sender may return (and its record vanish) as soon as `done` is
     // set, so keep our own reference to its queue.
     std::shared_ptr<Thread_Queue> sender = message.sender;
@@ -67,21 +70,6 @@ bool enter_pressed() {
     return false;
 }
 
-// Waits up to 50 microseconds for `ready` without sleeping: far less than
-// what putting a thread to sleep and waking it costs. The processor is
-// yielded meanwhile, so that the third party the answer may wait for (the
-// server feeding the other side, say) is not kept from running.
-template <class Ready>
-bool spin_briefly(Ready ready) {
-    using namespace std::chrono;
-    const auto start = steady_clock::now();
-    do {
-        if (ready()) return true;
-        std::this_thread::yield();
-    } while (steady_clock::now() - start < microseconds(50));
-    return ready();
-}
-
 void drain(int fd) {
     std::uint64_t count;
     while (::read(fd, &count, sizeof count) > 0) {
@@ -95,7 +83,6 @@ Thread_Queue::~Thread_Queue() {
 }
 
 void Thread_Queue::wake_locked() {
-    activity.fetch_add(1, std::memory_order_release);
     changed.notify_all();
     if (wake_fd >= 0 && polling.load(std::memory_order_relaxed)) {
         std::uint64_t one = 1;
@@ -118,12 +105,6 @@ bool queue_sent_message(Thread_Queue& owner, Sent_Message& message) {
     std::lock_guard lock(owner.mutex);
     if (owner.closed) return false;
     owner.sent.push_back(&message);
-    if (owner.last_sender == message.sender.get()) {
-        owner.sender_run.fetch_add(1, std::memory_order_relaxed);
-    } else {
-        owner.last_sender = message.sender.get();
-        owner.sender_run.store(0, std::memory_order_relaxed);
-    }
     owner.wake_locked();
     return true;
 }
@@ -246,10 +227,6 @@ BOOL GetMessageW(MSG* msg, HWND window, UINT first, UINT last) {
                 return FALSE;
             }
         }
-        const unsigned seen = queue->activity.load(std::memory_order_acquire);
-        if (queue->in_conversation() &&
-            spin_briefly([&] { return queue->activity.load(std::memory_order_acquire) != seen; }))
-            continue;
         auto tray = tray_target_for(queue.get());
         if (tray && enter_pressed()) {
             // Enter plays the right-click on the icon.
@@ -312,15 +289,8 @@ LRESULT SendMessageW(HWND handle, UINT message, WPARAM wparam, LPARAM lparam) {
     }
     // While waiting, run what others send to us: two threads sending to
     // each other's windows both make progress.
-    const bool conversation = owner->in_conversation();
     auto wait_for_reply = [&](bool rethrow) {
         for (;;) {
-            const unsigned seen = me->activity.load(std::memory_order_acquire);
-            if (conversation)
-                spin_briefly([&] {
-                    return sent.done.load(std::memory_order_acquire) ||
-                           me->activity.load(std::memory_order_acquire) != seen;
-                });
             {
                 std::unique_lock lock(me->mutex);
                 me->changed.wait(lock, [&] { return sent.done.load() || !me->sent.empty(); });
@@ -352,4 +322,24 @@ LRESULT SendMessageW(HWND handle, UINT message, WPARAM wparam, LPARAM lparam) {
         throw;
     }
     return sent.result;
+}
+
+BOOL SendNotifyMessageW(HWND handle, UINT message, WPARAM wparam, LPARAM lparam) {
+    auto me = current_queue();
+    auto& registry = window_registry();
+    std::unique_lock lock(registry.mutex);
+    auto found = registry.windows.find(handle);
+    if (found == registry.windows.end()) return FALSE;
+    std::shared_ptr<Window> window = found->second;
+    if (window->owner == me) {
+        lock.unlock();
+        call_procedure(*window, message, wparam, lparam);
+        return TRUE;
+    }
+    // Queued under the registry lock, as a send is; the owner's queue frees
+    // the record once it has run it or given it up.
+    auto* notification = new Sent_Message{handle, message, wparam, lparam, 0, false, nullptr};
+    if (queue_sent_message(*window->owner, *notification)) return TRUE;
+    delete notification;
+    return FALSE;
 }

@@ -5,7 +5,8 @@
 // until the thread asks for them; a message sent from another thread waits
 // in `sent` and is run by the owner whenever it waits for anything (in
 // GetMessageW, in a modal wait, or in its own SendMessageW to another thread),
-// while the sender blocks until `done`.
+// while the sender blocks until `done`. A notification (SendNotifyMessageW)
+// travels the same way, but nobody waits for it: the queue owns its record.
 
 #include <atomic>
 #include <condition_variable>
@@ -27,7 +28,7 @@ struct Sent_Message {
     LPARAM lparam;
     LRESULT result = 0;
     std::atomic<bool> done{false};         // set under the sender's queue mutex, after `result`
-    std::shared_ptr<Thread_Queue> sender;  // woken when done
+    std::shared_ptr<Thread_Queue> sender;  // woken when done; null for a notification, deleted when done
 };
 
 class Thread_Queue {
@@ -40,19 +41,7 @@ public:
     // Wakes the owner from any wait; the caller holds `mutex`.
     void wake_locked();
 
-    // Counts every wake, so that a thread can spin briefly on it (without
-    // the lock) before it goes to sleep.
-    std::atomic<unsigned> activity{0};
-
     DWORD thread_id = 0;  // of the owner
-
-    // How many messages in a row the same thread has sent (less one): a
-    // conversation with one partner, in which each side answers within
-    // microseconds, so that both wait by spinning rather than sleeping.
-    // With many partners the processors are better left to them.
-    const Thread_Queue* last_sender = nullptr;  // under `mutex`
-    std::atomic<unsigned> sender_run{0};
-    bool in_conversation() const noexcept { return sender_run.load(std::memory_order_relaxed) >= 4; }
 
     std::mutex mutex;
     std::condition_variable changed;

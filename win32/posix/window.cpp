@@ -176,6 +176,9 @@ HWND CreateWindowExW(DWORD ex_style, LPCWSTR class_name, LPCWSTR title, DWORD st
     window->owner = current_queue();
     window->parent = parent;
     window->title = title ? title : L"";
+    // The size a default places a window in when the caller leaves it open.
+    window->width = width == CW_USEDEFAULT ? 640 : width;
+    window->height = height == CW_USEDEFAULT ? 480 : height;
     window->visible = (style & WS_VISIBLE) != 0;
     window->minimized = (style & WS_MINIMIZE) != 0;
     auto& registry = window_registry();
@@ -291,6 +294,18 @@ BOOL IsWindowVisible(HWND handle) {
     if (!window) return FALSE;
     std::lock_guard lock(window_registry().mutex);
     return window->visible;
+}
+
+BOOL GetClientRect(HWND handle, RECT* rect) {
+    auto window = find_window(handle);
+    if (!window || !rect) return FALSE;
+    std::lock_guard lock(window_registry().mutex);
+    *rect = RECT{0, 0, 0, 0};
+    if (!window->minimized) {
+        rect->right = window->width;
+        rect->bottom = window->height;
+    }
+    return TRUE;
 }
 
 BOOL SetForegroundWindow(HWND handle) { return IsWindow(handle); }

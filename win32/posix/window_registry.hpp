@@ -22,6 +22,7 @@ struct Window {
     std::shared_ptr<Thread_Queue> owner;
     HWND parent = nullptr;
     std::wstring title;
+    int width = 0, height = 0;  // as created; there is no frame, so this is the client area
     // Guarded by the registry mutex (any thread may ask).
     bool visible = false;
     bool minimized = false;
@@ -29,7 +30,8 @@ struct Window {
     // The list box's strings; touched only on the owning thread.
     bool is_list_box = false;
     std::deque<std::wstring> items;
-    std::wstring spare;  // the storage of the last deleted item, for the next one
+    std::wstring spare;   // the storage of the last deleted item, for the next one
+    std::size_t top = 0;  // the item shown first (the list's scroll position)
 
     bool top_level() const noexcept { return parent == nullptr; }
     // Shown on the screen: visible and not minimised.

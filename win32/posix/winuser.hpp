@@ -103,6 +103,9 @@ constexpr UINT LB_DELETESTRING = 0x0182;
 constexpr UINT LB_GETTEXT = 0x0189;
 constexpr UINT LB_GETTEXTLEN = 0x018A;
 constexpr UINT LB_GETCOUNT = 0x018B;
+constexpr UINT LB_GETTOPINDEX = 0x018E;
+constexpr UINT LB_SETTOPINDEX = 0x0197;
+constexpr UINT LB_GETITEMHEIGHT = 0x01A1;
 constexpr LRESULT LB_ERR = -1;
 constexpr LRESULT LB_ERRSPACE = -2;
 
@@ -162,6 +165,10 @@ LRESULT DispatchMessageW(const MSG* msg);
 BOOL PostMessageW(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
 void PostQuitMessage(int exit_code);
 LRESULT SendMessageW(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+// To a window of another thread: queued like a send, without waiting for it
+// (run when that thread runs sent messages); to one of the calling thread:
+// the procedure is called at once. FALSE when the window does not exist.
+BOOL SendNotifyMessageW(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
 
 // Classes and windows.
 BOOL GetClassInfoExW(HINSTANCE instance, LPCWSTR class_name, WNDCLASSEXW* info);
@@ -176,6 +183,8 @@ DWORD GetCurrentThreadId();
 LRESULT CallWindowProcW(WNDPROC procedure, HWND window, UINT message, WPARAM wparam, LPARAM lparam);
 BOOL ShowWindow(HWND window, int command);
 BOOL IsWindowVisible(HWND window);
+// The client area as created (no frame here); empty while minimised.
+BOOL GetClientRect(HWND window, RECT* rect);
 BOOL SetForegroundWindow(HWND window);
 HWND FindWindowW(LPCWSTR class_name, LPCWSTR title);
 HICON LoadIconW(HINSTANCE instance, LPCWSTR name);

@@ -9,6 +9,10 @@
 //   win_driver command <class> <id>                sends WM_COMMAND <id> to the window of the class
 //   win_driver visible <class>                     prints "visible" or "hidden"
 //   win_driver log <class>                         prints the items of the list-box window of the class (UTF-8)
+//   win_driver view <class>                        prints "top T count C rows R" of that list box: its top
+//                                                  index, its item count and the whole items its client area shows
+//   win_driver scroll <class> up|end               scrolls that list box a page up, or to its end, as a click
+//                                                  on its scroll bar does
 //
 // Exit codes: 0 done, 1 timed out or window not found, 2 bad usage.
 
@@ -138,13 +142,42 @@ int print_log(const std::wstring& class_name) {
     return 0;
 }
 
+int print_view(const std::wstring& class_name) {
+    HWND window = FindWindowW(class_name.c_str(), nullptr);
+    if (!window) {
+        std::fprintf(stderr, "no window of that class\n");
+        return 1;
+    }
+    LRESULT top = 0, count = 0, height = 0;
+    RECT client{};
+    if (!send(window, LB_GETTOPINDEX, 0, 0, top) || !send(window, LB_GETCOUNT, 0, 0, count) ||
+        !send(window, LB_GETITEMHEIGHT, 0, 0, height) || !GetClientRect(window, &client) || height <= 0)
+        return 1;
+    std::printf("top %ld count %ld rows %ld\n", static_cast<long>(top), static_cast<long>(count),
+                static_cast<long>((client.bottom - client.top) / height));
+    return 0;
+}
+
+int scroll(const std::wstring& class_name, const std::string& where) {
+    HWND window = FindWindowW(class_name.c_str(), nullptr);
+    if (!window) {
+        std::fprintf(stderr, "no window of that class\n");
+        return 1;
+    }
+    LRESULT ignored = 0;
+    const WPARAM code = where == "up" ? SB_PAGEUP : SB_BOTTOM;
+    return send(window, WM_VSCROLL, MAKEWPARAM(code, 0), 0, ignored) ? 0 : 1;
+}
+
 int usage() {
     std::fprintf(stderr,
                  "usage: win_driver wait-window|wait-gone <class> <timeout ms>\n"
                  "       win_driver message-box <timeout ms>\n"
                  "       win_driver command <class> <id>\n"
                  "       win_driver visible <class>\n"
-                 "       win_driver log <class>\n");
+                 "       win_driver log <class>\n"
+                 "       win_driver view <class>\n"
+                 "       win_driver scroll <class> up|end\n");
     return 2;
 }
 
@@ -163,5 +196,8 @@ int main(int argc, char** argv) {
     if (verb == "command" && argc == 4) return send_command(wide(2), number(3));
     if (verb == "visible" && argc == 3) return show_visibility(wide(2));
     if (verb == "log" && argc == 3) return print_log(wide(2));
+    if (verb == "view" && argc == 3) return print_view(wide(2));
+    if (verb == "scroll" && argc == 4 && (std::string(argv[3]) == "up" || std::string(argv[3]) == "end"))
+        return scroll(wide(2), argv[3]);
     return usage();
 }

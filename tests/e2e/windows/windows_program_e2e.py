@@ -172,6 +172,62 @@ def expect_page(session, url, want, what):
                        'another program answered on port %d?)' % PROXY_PORT))
 
 
+def log_view(session):
+    """The log window's top index, item count and whole rows in view, once
+    the lines still on their way have arrived (the count holds still)."""
+    last = None
+    deadline = time.monotonic() + STEP_S
+    while time.monotonic() < deadline:
+        code, text = session.drive('view', CLASS)
+        if code != 0:
+            raise Failure('could not read the log window\'s view')
+        words = text.split()
+        view = {words[i]: int(words[i + 1]) for i in range(0, len(words), 2)}
+        if view == last:
+            return view
+        last = view
+        time.sleep(0.3)
+    raise Failure('the log window kept changing: %r' % last)
+
+
+def log_follows(session, base):
+    """Shown, the log keeps its newest line in view while the user is at the
+    end; scrolled up, it stays where the user left it; back at the end, it
+    follows again. Read with the real list box's own top index."""
+    CMD_SHOW, CMD_HIDE = 200, 201
+    if session.drive('command', CLASS, CMD_SHOW)[0] != 0:
+        raise Failure('could not send Show')
+    for _ in range(6):
+        expect_page(session, base + '/moor/page.html', REWRITTEN, 'page while the log is shown')
+    view = log_view(session)
+    if view['rows'] < 2 or view['count'] <= view['rows']:
+        raise Failure('the log window shows %r: too few lines or rows to scroll' % view)
+    if view['top'] != view['count'] - view['rows']:
+        raise Failure('at the end, new lines did not keep the newest in view: %r' % view)
+
+    if session.drive('scroll', CLASS, 'up')[0] != 0:
+        raise Failure('could not scroll the log window')
+    held = log_view(session)
+    if held['top'] >= view['top']:
+        raise Failure('a page up did not scroll the log window: %r' % held)
+    for _ in range(3):
+        expect_page(session, base + '/moor/page.html', REWRITTEN, 'page while the log is scrolled up')
+    after = log_view(session)
+    if after['count'] <= held['count'] or after['top'] != held['top']:
+        raise Failure('scrolled up, the view moved with new lines: %r, then %r' % (held, after))
+
+    if session.drive('scroll', CLASS, 'end')[0] != 0:
+        raise Failure('could not scroll the log window')
+    expect_page(session, base + '/moor/page.html', REWRITTEN, 'page after scrolling back')
+    end = log_view(session)
+    if end['count'] <= after['count'] or end['top'] != end['count'] - end['rows']:
+        raise Failure('back at the end, new lines did not keep the newest in view: %r' % end)
+    if session.drive('command', CLASS, CMD_HIDE)[0] != 0:
+        raise Failure('could not send Hide')
+    print('log window: follows at the end (top %d of %d, %d rows), stays when scrolled up (top %d)' %
+          (view['top'], view['count'], view['rows'], held['top']))
+
+
 def start_first(session):
     """Starts the program and waits until it listens. Port 8080 is shared with
     proxy runs outside this ctest (no resource lock there): when one takes the
@@ -224,6 +280,7 @@ def scenario(session, origin_port):
 
     if session.drive('visible', CLASS)[1].strip() != 'hidden':
         raise Failure('the log window is visible after start-up')
+    log_follows(session, base)
 
     second = session.start_copy('second')
     code, shown = session.drive('message-box', START_S * 1000, seconds=START_S)
