@@ -2,8 +2,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
-#include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <memory>
@@ -77,38 +75,9 @@ bool eventually(const std::function<bool()>& condition) {
     return true;
 }
 
-// Ends the test program when a test is stuck (a lock that is never released,
-// say): a failure within a minute rather than a wait for the runner's limit.
-class Watchdog {
-public:
-    Watchdog()
-        : thread_([this] {
-              std::unique_lock guard(lock_);
-              if (!done_.wait_for(guard, 60s, [this] { return stopped_; })) {
-                  std::fprintf(stderr, "log stream test stuck for a minute\n");
-                  std::abort();
-              }
-          }) {}
-    ~Watchdog() {
-        {
-            std::lock_guard guard(lock_);
-            stopped_ = true;
-        }
-        done_.notify_one();
-        thread_.join();
-    }
-
-private:
-    std::mutex lock_;
-    std::condition_variable done_;
-    bool stopped_ = false;
-    std::thread thread_;
-};
-
 class Log_Window : public ::testing::Test {
 protected:
     void SetUp() override {
-        watchdog_ = std::make_unique<Watchdog>();
         register_log_window_class();
         window = CreateWindowExW(WS_EX_CLIENTEDGE, L"log_stream_test_window", L"log", 0x00FF0000, CW_USEDEFAULT,
                                  CW_USEDEFAULT, 400, 300, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
@@ -129,7 +98,6 @@ protected:
         writers_.clear();
         streams_.clear();
         tray_icon.hWnd = nullptr;
-        watchdog_.reset();
     }
 
     // A new log window (the old one goes), as the stream finds it.
@@ -229,7 +197,6 @@ protected:
     std::atomic<int> running{0};
 
 private:
-    std::unique_ptr<Watchdog> watchdog_;
     std::vector<std::thread> writers_;
     std::vector<std::unique_ptr<Log_Stream>> streams_;
 };
