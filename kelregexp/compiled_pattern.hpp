@@ -3,6 +3,7 @@
 // needs to skip positions where no match can start.
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 #include <vector>
@@ -124,7 +125,16 @@ struct Compiled_Pattern {
 // deeper patterns fail to compile instead of exhausting the stack.
 constexpr int max_nesting = 100;
 
-// Builds the pattern; false (and `out` released) when it does not compile.
-bool compile(std::string_view pattern, int mode, int options, Compiled_Pattern& out);
+// Why a pattern did not compile: the byte offset in the pattern where the
+// fault lies (for an unclosed group or class, its opening bracket) and a short
+// reason, a static text.
+struct Compile_Error {
+    std::size_t position = 0;
+    const char* reason = nullptr;
+};
+
+// Builds the pattern; false (and `out` released) when it does not compile,
+// with `error` (if given) saying where and why.
+bool compile(std::string_view pattern, int mode, int options, Compiled_Pattern& out, Compile_Error* error = nullptr);
 
 }  // namespace kelregexp

@@ -225,6 +225,31 @@ private:
 
 }  // namespace
 
+namespace {
+
+// Each thread's own Matcher, and whether an operation is using it.
+struct Thread_Matcher {
+    Matcher matcher;
+    bool busy = false;
+};
+thread_local Thread_Matcher thread_matcher;
+
+}  // namespace
+
+Matcher_Lease::Matcher_Lease() {
+    Thread_Matcher& own = thread_matcher;
+    owned_ = own.busy;
+    matcher_ = owned_ ? new Matcher : &own.matcher;
+    own.busy = true;
+}
+
+Matcher_Lease::~Matcher_Lease() {
+    if (owned_)
+        delete matcher_;
+    else
+        thread_matcher.busy = false;
+}
+
 bool Matcher::match_at(const Compiled_Pattern& pattern, const Match_State& state, const char*& position) {
     auto p = reinterpret_cast<const Byte*>(position);
     if (!run(pattern, state, p)) return false;
@@ -256,6 +281,7 @@ bool Matcher::search(const Compiled_Pattern& pattern, const Match_State& state, 
             match_end = reinterpret_cast<const char*>(p);
             return true;
         }
+        if (exhausted_) return false;
         int length = character_length(pattern.mode, q);
         q = end - q <= length ? end : q + length;
     }
@@ -277,6 +303,8 @@ bool Matcher::run(const Compiled_Pattern& pattern, const Match_State& state, con
 
     std::int32_t n = pattern.root;
     const Byte* p = position;
+    // In a local for speed; written back on every way out.
+    std::int64_t steps = steps_left_;
 
     auto start_pass = [&](std::int32_t repetition, bool first, const Byte* from) {
         frames_.push_back({repetition, first, choices_.size(), reports_.size(), from});
@@ -284,6 +312,7 @@ bool Matcher::run(const Compiled_Pattern& pattern, const Match_State& state, con
 
 forward:
     while (n >= 0) {
+        if (--steps < 0) goto exhausted;
         const Node& node = nodes[n];
         switch (node.op) {
             case Op::byte_set:
@@ -353,12 +382,14 @@ forward:
                             if (!(q < end && body[*q])) goto fail;
                             ++q;
                         }
+                        steps -= q - low;
                         choices_.push_back({lazy_bytes, n, q, nullptr});
                         p = q;
                         n = node.next;
                         continue;
                     }
                     while (q < end && body[*q]) ++q;
+                    steps -= q - low;
                     if (node.repeat == Repeat::star_possessive || node.repeat == Repeat::plus_possessive) {
                         p = q;
                         n = node.next;
@@ -413,6 +444,7 @@ forward:
         choices_.resize(frame.choice_base);
         if (frame.node < 0) {
             position = p;
+            steps_left_ = steps;
             return true;
         }
         const Node& owner = nodes[frame.node];
@@ -462,6 +494,7 @@ forward:
 
 fail:
     for (;;) {
+        if (--steps < 0) goto exhausted;
         Frame& frame = frames_.back();
         if (choices_.size() > frame.choice_base) {
             Choice c = choices_.back();
@@ -486,6 +519,7 @@ fail:
                         if (!(q < end && body[*q])) goto next_choice;
                         ++q;
                     } while (!may_continue(filter, q, end));
+                    steps -= q - c.position;
                     choices_.push_back({lazy_bytes, c.node, q, nullptr});
                     p = q;
                     n = node.next;
@@ -499,6 +533,7 @@ fail:
                         if (q == c.low) goto next_choice;
                         --q;
                     } while (!may_continue(filter, q, end));
+                    steps -= c.position - q;
                     if (q > c.low) choices_.push_back({greedy_bytes, c.node, q, c.low});
                     p = q;
                     n = node.next;
@@ -511,7 +546,10 @@ fail:
         // The innermost sub-match has no way left.
         Frame dead = frame;
         frames_.pop_back();
-        if (dead.node < 0) return false;
+        if (dead.node < 0) {
+            steps_left_ = steps;
+            return false;
+        }
         const Node& owner = nodes[dead.node];
         p = dead.start;
         if (owner.op == Op::look_positive) continue;
@@ -533,6 +571,11 @@ fail:
                 continue;
         }
     }
+
+exhausted:
+    steps_left_ = 0;
+    exhausted_ = true;
+    return false;
 }
 
 }  // namespace kelregexp

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -180,21 +182,63 @@ TEST(Regular_Expression, MatchAtReportsTheEnd) {
     EXPECT_EQ(p, text.data() + 3);
 }
 
-TEST(Regular_Expression, SeparateObjectsOnSeparateThreads) {
+// One compiled object used by 8 threads at once gives every thread the
+// results it gives one thread alone: captures, greedy and lazy repetitions,
+// look-aheads and every operation.
+TEST(Regular_Expression, OneObjectSharedByEightThreads) {
     std::string page;
-    for (int i = 0; i < 2000; ++i) page += "<div class=\"ad\">Banner " + std::to_string(i) + "</div>\r\n";
-    Regular_Expression reference("\\<div class\\=\"ad\"\\>.*?\\</div\\>", 1, 0x12);
-    const std::string want = reference.replace_all(page, "");
-    ASSERT_EQ(want.find("div"), std::string::npos);
+    for (int i = 0; i < 300; ++i)
+        page += "<div class=\"ad\">Banner " + std::to_string(i) + "</div>\r\n<a href=\"http://x" +
+                std::to_string(i % 7) + ".example/p\">id=" + std::to_string(i * 31) + "</a>\r\n";
+    struct Shared {
+        const char* pattern;
+        const char* template_text;
+    } shared[] = {
+        {"\\<div class\\=\"ad\"\\>.*?\\</div\\>", ""},
+        {"(?1:[a-z]+)\\=(?2:[0-9]+)", "$2=$1"},
+        {"(?1:href)\\=\"http://(?2:[^\"/]*)/", "$1=\"http://proxy/$2/"},
+        {"(?1:[a-z])*[a-z]~x", "[$1]"},
+        {"(?3:\\d)+!|=(?4:b)a", "<$3$4>"},
+    };
+    const std::string_view text = page;
+    auto results = [&](const Regular_Expression& re, const char* template_text) {
+        std::string all = re.replace_all(text, template_text);
+        Regular_Expression::Captures captures;
+        all += "|" + std::to_string(re.find_with_captures(text.substr(1000), captures));
+        for (const auto& [number, part] : captures) all += "|" + std::to_string(number) + "=" + std::string(part);
+        for (auto piece : re.find_all(text.substr(0, 5000))) all += "|" + std::string(piece);
+        all += "|" + std::to_string(re.split(page).size()) + "|" + std::to_string(re.matches_whole(page));
+        return all;
+    };
+    std::vector<std::unique_ptr<Regular_Expression>> patterns;
+    std::vector<std::string> alone;
+    for (const auto& s : shared) {
+        patterns.push_back(std::make_unique<Regular_Expression>(s.pattern, 1, 0x12));
+        alone.push_back(results(*patterns.back(), s.template_text));
+    }
+    std::atomic<int> ready{0};
+    std::vector<std::vector<std::string>> seen(8);
     std::vector<std::thread> threads;
-    std::vector<std::string> results(4);
-    for (int t = 0; t < 4; ++t)
+    for (int t = 0; t < 8; ++t)
         threads.emplace_back([&, t] {
-            Regular_Expression re("\\<div class\\=\"ad\"\\>.*?\\</div\\>", 1, 0x12);
-            for (int i = 0; i < 5; ++i) results[t] = re.replace_all(page, "");
+            ready.fetch_add(1);
+            while (ready.load() < 8) std::this_thread::yield();
+            // Each thread starts with a different pattern, so that every
+            // pattern is in use by several threads at every moment.
+            for (int round = 0; round < 3; ++round)
+                for (std::size_t k = 0; k < patterns.size(); ++k) {
+                    std::size_t i = (k + static_cast<std::size_t>(t)) % patterns.size();
+                    seen[t].push_back(results(*patterns[i], shared[i].template_text));
+                }
         });
-    for (auto& th : threads) th.join();
-    for (const auto& r : results) EXPECT_EQ(r, want);
+    for (auto& thread : threads) thread.join();
+    for (int t = 0; t < 8; ++t) {
+        ASSERT_EQ(seen[t].size(), 3 * patterns.size());
+        for (std::size_t j = 0; j < seen[t].size(); ++j) {
+            std::size_t i = (j % patterns.size() + static_cast<std::size_t>(t)) % patterns.size();
+            EXPECT_TRUE(seen[t][j] == alone[i]) << "thread " << t << " pattern " << shared[i].pattern;
+        }
+    }
 }
 
 }  // namespace
