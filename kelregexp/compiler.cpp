@@ -606,6 +606,9 @@ int byte_frequency(unsigned char b) {
     }
 }
 
+// Sets whose bytes together are more frequent than this (per thousand) are not probed for.
+constexpr int max_probe_cost = 500;
+
 bool constrained_first_bytes(const Compiled_Pattern& pattern, std::int32_t n, int k, Byte_Set& out) {
     int budget = 4096;
     out = {};
@@ -636,9 +639,11 @@ void build_filters(Compiled_Pattern& pattern, bool allowed) {
     int cost[Start_Filter::depth] = {};
     for (int k = 0; k < Start_Filter::depth; ++k) {
         filter.unconstrained[k] = !constrained_first_bytes(pattern, pattern.root, k, filter.sets[k]);
-        if (filter.unconstrained[k] || filter.sets[k].count() > 4) continue;
+        if (filter.unconstrained[k]) continue;
         for (int b = 0; b < 256; ++b)
             if (filter.sets[k].has[b]) cost[k] += byte_frequency(static_cast<unsigned char>(b));
+        // A set that most bytes are in would find nearly every position.
+        if (cost[k] > max_probe_cost) continue;
         if (best < 0 || cost[k] < cost[best]) {
             second = best;
             best = k;
@@ -652,8 +657,12 @@ void build_filters(Compiled_Pattern& pattern, bool allowed) {
         if (chosen[i] < 0) continue;
         auto& probe = filter.probes[i];
         probe.offset = chosen[i];
-        for (int b = 0; b < 256; ++b)
-            if (filter.sets[chosen[i]].has[b]) probe.bytes[probe.size++] = static_cast<unsigned char>(b);
+        for (int b = 0; b < 256; ++b) {
+            if (!filter.sets[chosen[i]].has[b]) continue;
+            if (probe.size < 4) probe.bytes[probe.size] = static_cast<unsigned char>(b);
+            ++probe.size;
+            probe.low[b >> 7][b & 15] |= static_cast<unsigned char>(1u << ((b >> 4) & 7));
+        }
     }
     // Rare bytes (about 1 in 250 or fewer) are found fastest by memchr.
     filter.use_memchr = best >= 0 && filter.probes[0].size <= 2 && cost[best] <= 4;

@@ -120,25 +120,52 @@ inline unsigned probe_mask(const Byte* at, const __m128i* bytes, int size) {
 
 #if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
 #define KELREGEXP_AVX2 1
+// One probe's set as 32-byte vectors: its bytes to compare with, or its nibble tables.
+struct Probe_Vectors {
+    bool small;
+    int size;
+    __m256i bytes[4];
+    __m256i low_clear, low_set, bit_of_high;
+
+    __attribute__((target("avx2"))) explicit Probe_Vectors(const Start_Filter::Probe& probe)
+        : small(probe.small()), size(probe.size) {
+        for (int j = 0; j < size && j < 4; ++j) bytes[j] = _mm256_set1_epi8(static_cast<char>(probe.bytes[j]));
+        low_clear = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(probe.low[0].data())));
+        low_set = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(probe.low[1].data())));
+        bit_of_high = _mm256_setr_epi8(1, 2, 4, 8, 16, 32, 64, -128, 1, 2, 4, 8, 16, 32, 64, -128, 1, 2, 4, 8, 16, 32,
+                                       64, -128, 1, 2, 4, 8, 16, 32, 64, -128);
+    }
+
+    // Bit i set when byte i of the 32 at `at` is in the set.
+    __attribute__((target("avx2"))) unsigned mask(const Byte* at) const {
+        __m256i chunk = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
+        if (small) {
+            __m256i hits = _mm256_cmpeq_epi8(chunk, bytes[0]);
+            for (int j = 1; j < size; ++j) hits = _mm256_or_si256(hits, _mm256_cmpeq_epi8(chunk, bytes[j]));
+            return static_cast<unsigned>(_mm256_movemask_epi8(hits));
+        }
+        // Bytes below 0x80 look up low_clear, the others low_set (a shuffle
+        // gives 0 where its index has the top bit); the high nibble picks the bit.
+        __m256i rows = _mm256_or_si256(
+            _mm256_shuffle_epi8(low_clear, chunk),
+            _mm256_shuffle_epi8(low_set, _mm256_xor_si256(chunk, _mm256_set1_epi8(static_cast<char>(0x80)))));
+        __m256i high = _mm256_and_si256(_mm256_srli_epi16(chunk, 4), _mm256_set1_epi8(0x0F));
+        __m256i in = _mm256_and_si256(rows, _mm256_shuffle_epi8(bit_of_high, high));
+        return ~static_cast<unsigned>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(in, _mm256_setzero_si256())));
+    }
+};
+
 // The probe scan with 32-byte vectors, on processors that have them. Returns
 // the first accepted position, or where fewer than 32 bytes remain to scan.
 __attribute__((target("avx2"))) const Byte* scan_avx2(const Start_Filter& filter, const Byte* q, const Byte* end,
                                                       bool& found) {
     const auto& first = filter.probes[0];
     const auto& second = filter.probes[1];
-    __m256i a[4], b[4];
-    for (int j = 0; j < first.size; ++j) a[j] = _mm256_set1_epi8(static_cast<char>(first.bytes[j]));
-    for (int j = 0; j < second.size; ++j) b[j] = _mm256_set1_epi8(static_cast<char>(second.bytes[j]));
-    auto mask_of = [](const Byte* at, const __m256i* bytes, int size) __attribute__((target("avx2"))) {
-        __m256i chunk = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
-        __m256i hits = _mm256_cmpeq_epi8(chunk, bytes[0]);
-        for (int j = 1; j < size; ++j) hits = _mm256_or_si256(hits, _mm256_cmpeq_epi8(chunk, bytes[j]));
-        return static_cast<unsigned>(_mm256_movemask_epi8(hits));
-    };
+    const Probe_Vectors a(first), b(second);
     int reach = first.offset > second.offset ? first.offset : second.offset;
     while (end - q >= 32 + reach) {
-        unsigned mask = mask_of(q + first.offset, a, first.size);
-        if (mask && second.size > 0) mask &= mask_of(q + second.offset, b, second.size);
+        unsigned mask = a.mask(q + first.offset);
+        if (mask && second.size > 0) mask &= b.mask(q + second.offset);
         while (mask) {
             const Byte* c = q + __builtin_ctz(mask);
             if (filter_accepts(filter, c, end)) {
@@ -173,7 +200,7 @@ public:
 #ifdef __SSE2__
         const auto& first = filter_.probes[0];
         const auto& second = filter_.probes[1];
-        if (first.size > 0) {
+        if (first.size > 0 && first.small() && second.small()) {
             __m128i a[4], b[4];
             for (int j = 0; j < first.size; ++j) a[j] = _mm_set1_epi8(static_cast<char>(first.bytes[j]));
             for (int j = 0; j < second.size; ++j) b[j] = _mm_set1_epi8(static_cast<char>(second.bytes[j]));
@@ -190,9 +217,11 @@ public:
             }
         }
 #endif
-        const bool* first_bytes = filter_.sets[0].has.data();
-        for (; q < end_; ++q)
-            if (first_bytes[*q] && filter_accepts(filter_, q, end_)) return q;
+        // Byte by byte, on the probe's offset (or the first) whose set is rarest.
+        const int offset = filter_.probes[0].size > 0 ? filter_.probes[0].offset : 0;
+        const bool* in_set = filter_.sets[offset].has.data();
+        for (; end_ - q > offset; ++q)
+            if (in_set[q[offset]] && filter_accepts(filter_, q, end_)) return q;
         return end_;
     }
 

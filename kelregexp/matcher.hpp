@@ -33,7 +33,7 @@ struct Match_State {
 // The steps a whole operation on a text of `size` bytes may take (one
 // application of a rule to a page, one URI test). Ordinary patterns take a
 // few steps per byte; the base covers short texts such as URIs.
-constexpr std::int64_t step_budget_base = 1'000'000;
+constexpr std::int64_t step_budget_base = 10'000'000;
 constexpr std::int64_t step_budget_per_byte = 1'000;
 constexpr std::int64_t step_budget(std::size_t size) {
     return step_budget_base + step_budget_per_byte * static_cast<std::int64_t>(size);

@@ -1,5 +1,7 @@
 #include "kelregexp/regular_expression.hpp"
 
+#include <array>
+
 using kelregexp::Matcher;
 using kelregexp::Matcher_Lease;
 
@@ -8,6 +10,52 @@ namespace {
 void store_capture(std::int32_t number, const char* start, const char* end, void* context) {
     auto& captures = *static_cast<Regular_Expression::Captures*>(context);
     captures[number] = std::string_view(start, static_cast<std::size_t>(end - start));
+}
+
+// The captures a template can name ($0 to $9), for replace_all: kept
+// without a map, since nothing else is ever looked up.
+struct Template_Captures {
+    std::array<std::string_view, 10> part{};
+};
+
+void store_template_capture(std::int32_t number, const char* start, const char* end, void* context) {
+    if (number < 0 || number > 9) return;
+    static_cast<Template_Captures*>(context)->part[static_cast<std::size_t>(number)] =
+        std::string_view(start, static_cast<std::size_t>(end - start));
+}
+
+bool names_captures(std::string_view template_text) {
+    for (std::size_t i = 0; i + 1 < template_text.size(); ++i)
+        if (template_text[i] == '$') {
+            char d = template_text[++i];
+            if (d >= '0' && d <= '9') return true;
+        }
+    return false;
+}
+
+// expand_template, appended to `out`, for the match text[s, e).
+void append_expanded(std::string& out, std::string_view template_text, std::string_view text, std::size_t s,
+                     std::size_t e, const Template_Captures& captures) {
+    for (std::size_t i = 0; i < template_text.size(); ++i) {
+        char c = template_text[i];
+        if (c != '$' || i + 1 == template_text.size()) {
+            out += c;
+            continue;
+        }
+        char d = template_text[++i];
+        if (d == '`') {
+            out.append(text.substr(0, s));
+        } else if (d == '&') {
+            out.append(text.substr(s, e - s));
+        } else if (d == '\'') {
+            out.append(text.substr(e));
+        } else if (d >= '0' && d <= '9') {
+            out.append(captures.part[static_cast<std::size_t>(d - '0')]);
+        } else {
+            out += '$';
+            out += d;
+        }
+    }
 }
 
 // A lease whose budget is that of an operation on `size` bytes.
@@ -54,11 +102,11 @@ std::ptrdiff_t Regular_Expression::find(std::string_view text) const {
 }
 
 bool Regular_Expression::search_in(Matcher& matcher, std::string_view text, std::ptrdiff_t start,
-                                   std::ptrdiff_t& match_start, std::ptrdiff_t& match_end, Captures* captures) const {
-    if (captures) captures->clear();
+                                   std::ptrdiff_t& match_start, std::ptrdiff_t& match_end,
+                                   kelregexp::Capture_Callback callback, void* context) const {
     match_start = match_end = -1;
     if (start < 0 || start >= static_cast<std::ptrdiff_t>(text.size())) return false;
-    Match_State state{text.data(), text.data() + text.size(), captures ? store_capture : nullptr, captures};
+    Match_State state{text.data(), text.data() + text.size(), callback, context};
     const char *s, *e;
     if (!matcher.search(pattern_, state, text.data() + start, s, e)) return false;
     match_start = s - text.data();
@@ -69,7 +117,7 @@ bool Regular_Expression::search_in(Matcher& matcher, std::string_view text, std:
 bool Regular_Expression::search(std::string_view text, std::ptrdiff_t start, std::ptrdiff_t& match_start,
                                 std::ptrdiff_t& match_end) const {
     Budgeted_Lease matcher(text.size());
-    bool found = search_in(*matcher, text, start, match_start, match_end, nullptr);
+    bool found = search_in(*matcher, text, start, match_start, match_end, nullptr, nullptr);
     matcher.check();
     return found;
 }
@@ -83,7 +131,8 @@ std::ptrdiff_t Regular_Expression::find_with_captures(std::string_view text, Cap
 bool Regular_Expression::search_with_captures(std::string_view text, std::ptrdiff_t start, std::ptrdiff_t& match_start,
                                               std::ptrdiff_t& match_end, Captures& captures) const {
     Budgeted_Lease matcher(text.size());
-    bool found = search_in(*matcher, text, start, match_start, match_end, &captures);
+    captures.clear();
+    bool found = search_in(*matcher, text, start, match_start, match_end, store_capture, &captures);
     matcher.check();
     return found;
 }
@@ -103,7 +152,7 @@ std::vector<std::string_view> Regular_Expression::split(std::string_view text) c
     // `from`: where the search of the rest starts; one character in after an
     // empty match (that character stays in the next piece).
     std::ptrdiff_t from = 0, s, e;
-    while (search_in(*matcher, rest, from, s, e, nullptr)) {
+    while (search_in(*matcher, rest, from, s, e, nullptr, nullptr)) {
         pieces.push_back(rest.substr(0, static_cast<std::size_t>(s)));
         from = e == s ? resume_index(rest, s, e) - e : 0;
         rest = rest.substr(static_cast<std::size_t>(e));
@@ -118,7 +167,7 @@ std::vector<std::string_view> Regular_Expression::find_all(std::string_view text
     std::vector<std::string_view> found;
     std::string_view rest = text;
     std::ptrdiff_t from = 0, s, e;
-    while (search_in(*matcher, rest, from, s, e, nullptr)) {
+    while (search_in(*matcher, rest, from, s, e, nullptr, nullptr)) {
         found.push_back(rest.substr(static_cast<std::size_t>(s), static_cast<std::size_t>(e - s)));
         from = e == s ? resume_index(rest, s, e) - e : 0;
         rest = rest.substr(static_cast<std::size_t>(e));
@@ -134,24 +183,34 @@ std::string Regular_Expression::replace_all(std::string_view text, std::string_v
 
 std::string Regular_Expression::replace_all(std::string_view text, std::string_view template_text,
                                             Replace_Stats& stats) const {
-    Budgeted_Lease matcher(text.size());
     std::string result;
-    Captures captures;
+    if (!replace_all_into(text, template_text, result, stats)) result.assign(text);
+    return result;
+}
+
+bool Regular_Expression::replace_all_into(std::string_view text, std::string_view template_text, std::string& out,
+                                          Replace_Stats& stats) const {
+    Budgeted_Lease matcher(text.size());
+    out.clear();
     stats = {};
+    // Captures are recorded only when the template names one.
+    Template_Captures captures;
+    const bool capturing = names_captures(template_text);
+    const kelregexp::Capture_Callback callback = capturing ? store_template_capture : nullptr;
     std::ptrdiff_t copied = 0, s, e, from = 0;
-    while (search_in(*matcher, text, from, s, e, &captures)) {
-        result.append(text.substr(static_cast<std::size_t>(copied), static_cast<std::size_t>(s - copied)));
-        result += expand_template(template_text, text.substr(0, static_cast<std::size_t>(s)),
-                                  text.substr(static_cast<std::size_t>(s), static_cast<std::size_t>(e - s)),
-                                  text.substr(static_cast<std::size_t>(e)), captures);
-        ++stats.replaced;
+    while (search_in(*matcher, text, from, s, e, callback, &captures)) {
+        if (stats.replaced++ == 0) out.reserve(text.size() + text.size() / 8 + template_text.size());
+        out.append(text.substr(static_cast<std::size_t>(copied), static_cast<std::size_t>(s - copied)));
+        append_expanded(out, template_text, text, static_cast<std::size_t>(s), static_cast<std::size_t>(e), captures);
+        if (capturing) captures = {};
         copied = e;
         from = resume_index(text, s, e);
     }
     stats.steps = kelregexp::step_budget(text.size()) - matcher->steps_left();
     matcher.check();
-    result.append(text.substr(static_cast<std::size_t>(copied)));
-    return result;
+    if (stats.replaced == 0) return false;
+    out.append(text.substr(static_cast<std::size_t>(copied)));
+    return true;
 }
 
 std::string Regular_Expression::expand_template(std::string_view template_text, std::string_view prefix,

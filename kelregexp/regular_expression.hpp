@@ -62,6 +62,10 @@ public:
         std::int64_t steps = 0;
     };
     std::string replace_all(std::string_view text, std::string_view template_text, Replace_Stats& stats) const;
+    // The same into `out`, whose storage is reused (it must not hold `text`).
+    // False, with `out` empty, when nothing matched: the text is the result.
+    bool replace_all_into(std::string_view text, std::string_view template_text, std::string& out,
+                          Replace_Stats& stats) const;
     // `$`` prefix, `$&` match, `$'` suffix, `$0`-`$9` captures; any other
     // `$x` is copied as is, and so is a `$` at the very end.
     virtual std::string expand_template(std::string_view template_text, std::string_view prefix, std::string_view match,
@@ -72,10 +76,12 @@ public:
 private:
     kelregexp::Compiled_Pattern pattern_;
 
-    // One search within an operation whose budget `matcher` holds; false
-    // also when the budget runs out (the caller checks and raises).
+    // One search within an operation whose budget `matcher` holds, reporting
+    // captures to `callback` if given; false also when the budget runs out
+    // (the caller checks and raises).
     bool search_in(kelregexp::Matcher& matcher, std::string_view text, std::ptrdiff_t start,
-                   std::ptrdiff_t& match_start, std::ptrdiff_t& match_end, Captures* captures) const;
+                   std::ptrdiff_t& match_start, std::ptrdiff_t& match_end, kelregexp::Capture_Callback callback,
+                   void* context) const;
     // Where the loops of split, find_all and replace_all go on after a match
     // ending at `match_end`: one character further when the match was empty.
     std::ptrdiff_t resume_index(std::string_view text, std::ptrdiff_t match_start, std::ptrdiff_t match_end) const;

@@ -79,24 +79,26 @@ bool uri_matches(const Rule& rule, std::size_t i, std::string_view uri) {
     }
 }
 
-// Rule i's replace, with the same recovery.
-std::string replace(const Rule& rule, std::size_t i, std::string_view uri, const std::string& html,
-                    Regular_Expression::Replace_Stats& stats) {
+// Rule i's replace of `html` in place, with the same recovery. `scratch`
+// is storage that the rules of one page pass on to each other, so that a
+// page is copied only by the rules that change it, into memory already there.
+void replace(const Rule& rule, std::size_t i, std::string_view uri, std::string& html, std::string& scratch,
+             Regular_Expression::Replace_Stats& stats) {
     try {
-        return rule.search_pattern->replace_all(html, rule.replace, stats);
+        if (rule.search_pattern->replace_all_into(html, rule.replace, scratch, stats)) html.swap(scratch);
     } catch (const Match_Budget_Error&) {
         throw;
     } catch (const std::exception& e) {
         log_rule_error("HTML", e, i, uri);
         const Regular_Expression rebuilt(rule.search, search_mode, search_options);
-        std::string result = rebuilt.replace_all(html, rule.replace, stats);
+        if (rebuilt.replace_all_into(html, rule.replace, scratch, stats)) html.swap(scratch);
         error_log->printf("reconstructed.\r\n");
-        return result;
     }
 }
 
 // One valid rule on the page, told in `outcome`.
-void apply_rule(const Rule& rule, std::size_t i, std::string_view uri, std::string& html, Rule_Outcome& outcome) {
+void apply_rule(const Rule& rule, std::size_t i, std::string_view uri, std::string& html, std::string& scratch,
+                Rule_Outcome& outcome) {
     try {
         outcome.uri_matched = uri_matches(rule, i, uri);
     } catch (const Match_Budget_Error& e) {
@@ -108,7 +110,7 @@ void apply_rule(const Rule& rule, std::size_t i, std::string_view uri, std::stri
     window_log->printf("** Hit %d rule. **\n", static_cast<int>(i));
     try {
         Regular_Expression::Replace_Stats stats;
-        html = replace(rule, i, uri, html, stats);
+        replace(rule, i, uri, html, scratch, stats);
         outcome.replaced = stats.replaced;
         outcome.steps = stats.steps;
     } catch (const Match_Budget_Error& e) {
@@ -202,13 +204,14 @@ std::string apply_rules(std::string_view uri, std::string html) {
 
 std::string apply_rules_observed(std::string_view uri, std::string html, const Rule_Observer& observer) {
     const auto list = current_rules();
+    std::string scratch;
     for (std::size_t i = 0; i < list->size(); ++i) {
         const Rule& rule = (*list)[i];
         if (!rule.valid) continue;
         Rule_Outcome outcome;
         outcome.index = i;
         const auto start = observer ? Clock::now() : Clock::time_point{};
-        apply_rule(rule, i, uri, html, outcome);
+        apply_rule(rule, i, uri, html, scratch, outcome);
         if (!observer) continue;
         outcome.time = Clock::now() - start;
         observer(outcome);
