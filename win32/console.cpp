@@ -1,10 +1,8 @@
 #include "win32/console.hpp"
 
 #ifdef _WIN32
-#include <shellapi.h>
-#include <windows.h>
-
 #include "win32/text.hpp"
+#include "win32/windows.hpp"
 #else
 #include <unistd.h>
 

@@ -84,6 +84,8 @@ std::string format(const char* pattern, ...) {
     return buffer;
 }
 
+const char* plural(std::size_t count, const char* one, const char* more) { return count == 1 ? one : more; }
+
 double milliseconds(std::chrono::nanoseconds time) { return std::chrono::duration<double, std::milli>(time).count(); }
 
 std::string row(const std::string& rule, const std::string& uri, const std::string& hits, const std::string& steps,
@@ -135,15 +137,17 @@ int run_rule_tester(const std::vector<std::string>& arguments, const Tester_Stre
         return 2;
     }
 
+    // The rules run first: error lines they write come before the table.
     const auto list = current_rules();
-    streams.report(format("%zu rules of setting.yaml on %s (%zu bytes) for %s\n", list->size(), options.input.c_str(),
-                          page.size(), options.uri.c_str()));
-    streams.report(row("rule", "URI", "hits", "steps", "ms", ""));
     std::map<std::size_t, Rule_Outcome> outcomes;
     const auto start = std::chrono::steady_clock::now();
     std::string filtered = apply_rules_observed(
         options.uri, page, [&](const Rule_Outcome& outcome) { outcomes[outcome.index] = outcome; });
     const auto time = std::chrono::steady_clock::now() - start;
+    streams.report(format("%zu %s of setting.yaml on %s (%zu bytes) for %s\n", list->size(),
+                          plural(list->size(), "rule", "rules"), options.input.c_str(), page.size(),
+                          options.uri.c_str()));
+    streams.report(row("rule", "URI", "hits", "steps", "ms", ""));
     std::size_t matched = 0, hits = 0;
     for (std::size_t i = 0; i < list->size(); ++i) {
         const auto found = outcomes.find(i);
@@ -154,7 +158,8 @@ int run_rule_tester(const std::vector<std::string>& arguments, const Tester_Stre
             hits += outcome->replaced;
         }
     }
-    streams.report(format("%zu rules matched the URI, %zu hits; %zu bytes in, %zu bytes out, %.3f ms\n", matched, hits,
+    streams.report(format("%zu %s the URI, %zu %s; %zu bytes in, %zu bytes out, %.3f ms\n", matched,
+                          plural(matched, "rule matched", "rules matched"), hits, plural(hits, "hit", "hits"),
                           page.size(), filtered.size(), milliseconds(time)));
 
     if (options.has_output) {

@@ -6,9 +6,10 @@
 // looked for, so it runs beside the proxy.
 //
 // Report (for the user, line by line): any bad patterns with their two-line
-// message, then one line per rule (whether its URI pattern matches, its hits,
-// steps and time, and why it gave up if it did), then the totals. The
-// filtered page goes to OUT, or to the page stream.
+// message; the lines error.log would get while the rules run; then one line
+// per rule (whether its URI pattern matches, its hits, steps and time, and why
+// it gave up if it did) and the totals. The filtered page goes to OUT, or to
+// the page stream.
 //
 // Exit status: 0 when the settings are valid (whatever the rules did);
 // 1 when a pattern does not compile (the other rules still run); 2 when

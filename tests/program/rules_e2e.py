@@ -223,7 +223,7 @@ class Rules_Test(unittest.TestCase):
                          % (len(PAGE), self.base))
         self.assertEqual(report[2].split()[:3], ['0', 'yes', '1'])
         self.assertEqual(report[3].split()[:3], ['1', 'no', '-'])
-        self.assertTrue(report[4].startswith('1 rules matched the URI, 1 hits;'), report)
+        self.assertTrue(report[4].startswith('1 rule matched the URI, 1 hit;'), report)
         # The proxy goes on serving; the tester wrote nothing to its error.log
         # (where only the readiness probe's empty connection may stand).
         self.assertIn(b'Heath news', curl(self.base + '/page.html'))
