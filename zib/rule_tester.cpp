@@ -144,9 +144,9 @@ int run_rule_tester(const std::vector<std::string>& arguments, const Tester_Stre
     std::string filtered = apply_rules_observed(
         options.uri, page, [&](const Rule_Outcome& outcome) { outcomes[outcome.index] = outcome; });
     const auto time = std::chrono::steady_clock::now() - start;
-    streams.report(format("%zu %s of setting.yaml on %s (%zu bytes) for %s\n", list->size(),
-                          plural(list->size(), "rule", "rules"), options.input.c_str(), page.size(),
-                          options.uri.c_str()));
+    const std::string count = std::to_string(list->size());
+    streams.report(count + plural(list->size(), " rule", " rules") + " of setting.yaml on " + options.input + " (" +
+                   std::to_string(page.size()) + " bytes) for " + options.uri + "\n");
     streams.report(row("rule", "URI", "hits", "steps", "ms", ""));
     std::size_t matched = 0, hits = 0;
     for (std::size_t i = 0; i < list->size(); ++i) {
@@ -158,9 +158,10 @@ int run_rule_tester(const std::vector<std::string>& arguments, const Tester_Stre
             hits += outcome->replaced;
         }
     }
-    streams.report(format("%zu %s the URI, %zu %s; %zu bytes in, %zu bytes out, %.3f ms\n", matched,
-                          plural(matched, "rule matched", "rules matched"), hits, plural(hits, "hit", "hits"),
-                          page.size(), filtered.size(), milliseconds(time)));
+    streams.report(std::to_string(matched) + plural(matched, " rule matched", " rules matched") + " the URI, " +
+                   std::to_string(hits) + plural(hits, " hit", " hits") + "; " + std::to_string(page.size()) +
+                   " bytes in, " + std::to_string(filtered.size()) + " bytes out, " +
+                   format("%.3f", milliseconds(time)) + " ms\n");
 
     if (options.has_output) {
         win32::File out;
