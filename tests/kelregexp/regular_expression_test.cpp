@@ -182,6 +182,51 @@ TEST(Regular_Expression, MatchAtReportsTheEnd) {
     EXPECT_EQ(p, text.data() + 3);
 }
 
+// The search skips positions where no match can start (vector scans for
+// one or two bytes of the pattern); it must find exactly the leftmost
+// position where matching succeeds, tried one by one. Long texts with
+// matches on and around 32-byte boundaries, in both cases.
+TEST(Regular_Expression, SearchAgreesWithMatchingAtEveryPosition) {
+    struct Case {
+        const char* pattern;
+        int options;
+    } cases[] = {
+        {"<(banner|sponsor|tracking|popup|adserver)>", 0x12},  // large first-byte sets
+        {"\\<script type\\=", 0x12},                           // a small set
+        {"zq", 0x12},                                          // rare bytes
+        {"[a-f][0-9]x", 0x12},                                 // a class, then a digit
+        {"(?1:src|href)\\=\"", 0x12},
+        {"e#200", 0x12},
+        {"[#192-#214][a-z]", 0x02},  // a large set of bytes above 0x7F (byte order: no locale)
+    };
+    std::string text;
+    const char* words[] = {"Banner", "sponsoR",   "popups", "adserver", "<SCRIPT type=", "zQ",    "c7x",  "HREF=\"",
+                           "e\xC8",  "tracking_", "x",      "\xC5q",    "\xE5Q",         "\xC5-", "\xF7q"};
+    for (int i = 0; text.size() < 6000; ++i) {
+        text += words[(i * 7) % std::size(words)];
+        text += std::string(static_cast<std::size_t>((i * 13) % 37), i % 3 ? ' ' : 'e') + " ";
+    }
+    for (const auto& [pattern, options] : cases) {
+        const Regular_Expression re(pattern, 1, options);
+        Regular_Expression::Match_State state{text.data(), text.data() + text.size(), nullptr, nullptr};
+        // The first position at or after each one where matching succeeds.
+        const auto size = static_cast<std::ptrdiff_t>(text.size());
+        std::vector<std::ptrdiff_t> next(text.size() + 1, -1);
+        std::size_t found = 0;
+        for (std::ptrdiff_t q = size - 1; q >= 0; --q) {
+            const char* p = text.data() + q;
+            next[q] = re.match_at(state, p) ? q : next[q + 1];
+            found += next[q] == q;
+        }
+        EXPECT_GT(found, 10u) << pattern;
+        for (std::ptrdiff_t from = 0; from < size; ++from) {
+            std::ptrdiff_t s, e;
+            re.search(text, from, s, e);
+            ASSERT_EQ(s, next[from]) << pattern << " from " << from;
+        }
+    }
+}
+
 // One compiled object used by 8 threads at once gives every thread the
 // results it gives one thread alone: captures, greedy and lazy repetitions,
 // look-aheads and every operation.
