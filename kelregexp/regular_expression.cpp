@@ -33,9 +33,11 @@ bool names_captures(std::string_view template_text) {
     return false;
 }
 
-// expand_template, appended to `out`, for the match text[s, e).
-void append_expanded(std::string& out, std::string_view template_text, std::string_view text, std::size_t s,
-                     std::size_t e, const Template_Captures& captures) {
+// The template expanded for one match, appended to `out`; `capture(n)` gives
+// capture n (0 to 9).
+template <class Capture>
+void expand_into(std::string& out, std::string_view template_text, std::string_view prefix, std::string_view match,
+                 std::string_view suffix, Capture&& capture) {
     for (std::size_t i = 0; i < template_text.size(); ++i) {
         char c = template_text[i];
         if (c != '$' || i + 1 == template_text.size()) {
@@ -44,13 +46,13 @@ void append_expanded(std::string& out, std::string_view template_text, std::stri
         }
         char d = template_text[++i];
         if (d == '`') {
-            out.append(text.substr(0, s));
+            out += prefix;
         } else if (d == '&') {
-            out.append(text.substr(s, e - s));
+            out += match;
         } else if (d == '\'') {
-            out.append(text.substr(e));
+            out += suffix;
         } else if (d >= '0' && d <= '9') {
-            out.append(captures.part[static_cast<std::size_t>(d - '0')]);
+            out += capture(d - '0');
         } else {
             out += '$';
             out += d;
@@ -201,7 +203,9 @@ bool Regular_Expression::replace_all_into(std::string_view text, std::string_vie
     while (search_in(*matcher, text, from, s, e, callback, &captures)) {
         if (stats.replaced++ == 0) out.reserve(text.size() + text.size() / 8 + template_text.size());
         out.append(text.substr(static_cast<std::size_t>(copied), static_cast<std::size_t>(s - copied)));
-        append_expanded(out, template_text, text, static_cast<std::size_t>(s), static_cast<std::size_t>(e), captures);
+        const auto start = static_cast<std::size_t>(s), end = static_cast<std::size_t>(e);
+        expand_into(out, template_text, text.substr(0, start), text.substr(start, end - start), text.substr(end),
+                    [&](int n) { return captures.part[static_cast<std::size_t>(n)]; });
         if (capturing) captures = {};
         copied = e;
         from = resume_index(text, s, e);
@@ -218,26 +222,7 @@ std::string Regular_Expression::expand_template(std::string_view template_text, 
                                                 Captures& captures) const {
     std::string out;
     out.reserve(template_text.size() + match.size());
-    for (std::size_t i = 0; i < template_text.size(); ++i) {
-        char c = template_text[i];
-        if (c != '$' || i + 1 == template_text.size()) {
-            out += c;
-            continue;
-        }
-        char d = template_text[++i];
-        if (d == '`') {
-            out += prefix;
-        } else if (d == '&') {
-            out += match;
-        } else if (d == '\'') {
-            out += suffix;
-        } else if (d >= '0' && d <= '9') {
-            out += captures[d - '0'];
-        } else {
-            out += '$';
-            out += d;
-        }
-    }
+    expand_into(out, template_text, prefix, match, suffix, [&](int n) { return captures[n]; });
     return out;
 }
 
