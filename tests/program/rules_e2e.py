@@ -127,8 +127,13 @@ class Terminal_Program:
             if self.process.poll() is None:
                 self.process.kill()
             self.process.wait()
-            os.close(self.master)
+            self.close()
         return self.process.returncode
+
+    def close(self):
+        if self.master is not None:
+            os.close(self.master)
+            self.master = None
 
 
 class Rules_Test(unittest.TestCase):
@@ -154,6 +159,8 @@ class Rules_Test(unittest.TestCase):
             if process.poll() is None:
                 process.kill()
             process.wait()
+            if isinstance(p, Terminal_Program):
+                p.close()
         shutil.rmtree(self.dir, ignore_errors=True)
 
     def write_settings(self, text):
