@@ -82,6 +82,9 @@ TEST(Anchors, StartEndAndWords) {
         {"<abc>", "xabc", "none"},
         {"<abc>", "abc_", "none"},
         {"<abc>", "abc", "0,3"},
+        {"<xyz>", "a xyz b", "2,5"},  // the last letters of the alphabet are word characters too
+        {"<XYZ9_>", "a XYZ9_ b", "2,7"},
+        {"a>", "aZ az a9", "none"},
         {"<", "  a", "2,2"},
         {">", "ab ", "2,2"},
         {"<", "   ", "none"},
