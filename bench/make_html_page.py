@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Writes a deterministic, realistic HTML page of about 1 MiB for the benchmarks:
 mixed-case tags, CR LF line ends, inline scripts, long lines, some UTF-8 text,
-links and images with http:// addresses, and a few ad blocks."""
+links and images with http:// addresses, a few ad blocks and tracker scripts."""
 import random
 import sys
 
@@ -49,6 +49,10 @@ def block(rng):
         return '<div class="ad"><a href="%s"><IMG SRC="%s" alt="Advertisement"></a></div>' % (url(rng), url(rng))
     if kind < 0.08:
         return script(rng)
+    if kind < 0.10:
+        return '<script src="http://%s/%s.js?id=%d"></script>' % (
+            rng.choice(["tracker.example.com", "www.example.com/analytics", "cdn.example.net/lib"]),
+            rng.choice(WORDS), rng.randint(0, 99999))
     if kind < 0.30:
         return '<a href="%s">%s</a> <img src="%s" width="%d">' % (url(rng), sentence(rng), url(rng), rng.randint(10, 600))
     tag = rng.choice(TAGS)

@@ -3,6 +3,7 @@
 // needs to skip positions where no match can start.
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 #include <vector>
@@ -87,13 +88,17 @@ struct Start_Filter {
     bool any = true;  // no constraint at all: every position is tried
     std::array<Byte_Set, depth> sets;
     std::array<bool, depth> unconstrained{true, true, true, true, true, true};
-    // The scan looks for the bytes of one or two offsets whose sets are small
-    // (at most four bytes) and whose bytes are rare in web pages; the other
-    // offsets are checked at each position found.
+    // The scan looks for the bytes of one or two offsets whose sets are
+    // rare in web pages; the other offsets are checked at each position found.
+    // A small set is looked for byte by byte; a larger one through its nibble
+    // tables: byte b is in the set when bit (b >> 4) & 7 of
+    // low[b >> 7][b & 15] is set.
     struct Probe {
         int offset = 0;
-        int size = 0;  // 0: no probe
-        std::array<unsigned char, 4> bytes{};
+        int size = 0;                          // bytes in the set; 0: no probe
+        std::array<unsigned char, 4> bytes{};  // the set, when it has at most four bytes
+        std::array<std::array<unsigned char, 16>, 2> low{};
+        bool small() const { return size <= 4; }
     };
     std::array<Probe, 2> probes;
     // The first probe's bytes are rare enough for memchr, byte by byte.
@@ -124,7 +129,16 @@ struct Compiled_Pattern {
 // deeper patterns fail to compile instead of exhausting the stack.
 constexpr int max_nesting = 100;
 
-// Builds the pattern; false (and `out` released) when it does not compile.
-bool compile(std::string_view pattern, int mode, int options, Compiled_Pattern& out);
+// Why a pattern did not compile: the byte offset in the pattern where the
+// fault lies (for an unclosed group or class, its opening bracket) and a short
+// reason, a static text.
+struct Compile_Error {
+    std::size_t position = 0;
+    const char* reason = nullptr;
+};
+
+// Builds the pattern; false (and `out` released) when it does not compile,
+// with `error` (if given) saying where and why.
+bool compile(std::string_view pattern, int mode, int options, Compiled_Pattern& out, Compile_Error* error = nullptr);
 
 }  // namespace kelregexp

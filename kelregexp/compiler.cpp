@@ -32,23 +32,33 @@ public:
     Compiler(std::string_view pattern, int mode, int options, Compiled_Pattern& out)
         : p_(reinterpret_cast<const unsigned char*>(pattern.data())),
           end_(p_ + pattern.size()),
+          pattern_begin_(p_),
+          pattern_end_(end_),
           mode_(mode),
           options_(options),
           out_(out) {}
 
     bool pattern() {
         Fragment whole;
-        if (!expression(true, whole)) return false;
-        if (p_ != end_) return false;
+        if (!expression(true, whole)) return fail(p_, "invalid pattern");
+        // Sequences stop early only at `)` or at a failure of their own.
+        if (p_ != end_) return fail(p_, "unmatched )");
         out_.root = whole.first;
         return true;
     }
 
     bool captures_in_sub_matches() const { return captures_in_sub_matches_; }
+    const Compile_Error& error() const { return error_; }
 
 private:
     const unsigned char* p_;
     const unsigned char* end_;
+    const unsigned char* pattern_begin_;
+    const unsigned char* pattern_end_;
+    // Where a predefined class's definition is being compiled from (it is not
+    // part of the pattern text): errors are placed at its escape.
+    const unsigned char* definition_at_ = nullptr;
+    Compile_Error error_;
     int mode_;
     int options_;
     int depth_ = 0;
@@ -68,6 +78,17 @@ private:
 
     Fragment single(std::int32_t node) { return Fragment{node, {node}}; }
 
+    // Records the first (innermost) failure; later ones on the way out are
+    // consequences of it. Always false.
+    bool fail(const unsigned char* at, const char* reason) {
+        if (error_.reason) return false;
+        if (definition_at_) at = definition_at_;
+        if (at < pattern_begin_ || at > pattern_end_) at = pattern_end_;
+        error_.position = static_cast<std::size_t>(at - pattern_begin_);
+        error_.reason = reason;
+        return false;
+    }
+
     std::uint8_t multiline_flag() const { return options_ & option_multiline ? flag_multiline : 0; }
 
     void patch(const std::vector<std::int32_t>& open, std::int32_t target) {
@@ -82,7 +103,7 @@ private:
         }
         if (p_ < end_ && *p_ == '$') {
             ++p_;
-            if (p_ >= end_ || hex_digit(*p_) < 0) return false;
+            if (p_ >= end_ || hex_digit(*p_) < 0) return fail(p_ - 1, "$ without hexadecimal digits");
             while (p_ < end_ && hex_digit(*p_) >= 0) value = value * 16 + static_cast<std::uint32_t>(hex_digit(*p_++));
             return true;
         }
@@ -98,12 +119,16 @@ private:
             if (!header(at_pattern_start, capture, capture_number)) return false;
         }
         if (!sequence(result)) return false;
-        if (result.empty()) return true;
+        // An empty alternative before a `|` never compiles: the `|` would be left over.
+        if (result.empty()) return p_ < end_ && *p_ == '|' ? fail(p_, "empty alternative") : true;
         while (p_ < end_ && *p_ == '|') {
             ++p_;
             Fragment alternative;
             if (!sequence(alternative)) return false;
-            if (alternative.empty()) break;
+            if (alternative.empty()) {
+                if (p_ < end_ && *p_ == '|') return fail(p_, "empty alternative");
+                break;
+            }
             std::int32_t node = add(Op::alternation);
             out_.nodes[node].next = result.first;
             out_.nodes[node].a = alternative.first;
@@ -160,7 +185,7 @@ private:
             if (!number(capture_number)) return false;
             capture = true;
         }
-        if (p_ >= end_ || *p_ != ':') return false;
+        if (p_ >= end_ || *p_ != ':') return fail(p_, "option header not ended by :");
         ++p_;
         if (at_pattern_start) {
             out_.mode = static_cast<std::uint8_t>(mode_);
@@ -173,15 +198,19 @@ private:
     // long pattern costs no stack.
     bool sequence(Fragment& result) {
         result = {};
+        // What the last item was, to say why a quantifier after it is wrong.
+        enum { none, plain, quantified, look_ahead } last = none;
         while (p_ < end_ && !is_sequence_end(*p_)) {
             Fragment item;
             std::size_t nodes_before = out_.nodes.size();
             if (*p_ == '=' || *p_ == '~') {
                 bool negative = *p_ == '~';
+                const unsigned char* prefix = p_;
                 ++p_;
-                if (p_ >= end_ || is_sequence_end(*p_)) return false;
+                if (p_ >= end_ || is_sequence_end(*p_)) return fail(prefix, "look-ahead without an item");
                 Fragment sub;
                 if (!atom(sub)) return false;
+                last = look_ahead;
                 note_sub_match(nodes_before);
                 std::int32_t node = add(negative ? Op::look_negative : Op::look_positive);
                 out_.nodes[node].a = sub.first;
@@ -200,8 +229,10 @@ private:
                     out_.nodes[node].a = body.first;
                     out_.nodes[node].repeat = static_cast<Repeat>(variant);
                     item = single(node);
+                    last = quantified;
                 } else {
                     item = std::move(body);
+                    last = plain;
                 }
             }
             if (result.empty()) {
@@ -210,6 +241,12 @@ private:
                 patch(result.open, item.first);
                 result.open = std::move(item.open);
             }
+        }
+        // A quantifier that ends a sequence has nothing to repeat: it would be left over.
+        if (p_ < end_ && (*p_ == '*' || *p_ == '+' || *p_ == '?')) {
+            return fail(p_, last == quantified   ? "second quantifier"
+                            : last == look_ahead ? "quantifier after a look-ahead"
+                                                 : "quantifier without an item before it");
         }
         return true;
     }
@@ -225,14 +262,17 @@ private:
         unsigned char c = *p_;
         switch (c) {
             case '(': {
-                if (++depth_ > max_nesting) return false;
+                const unsigned char* open = p_;
+                if (++depth_ > max_nesting) return fail(open, "groups nested too deeply");
                 ++p_;
                 int saved_mode = mode_, saved_options = options_;
                 bool ok = expression(false, result);
                 mode_ = saved_mode;
                 options_ = saved_options;
                 --depth_;
-                if (!ok || p_ >= end_ || *p_ != ')' || result.empty()) return false;
+                if (!ok) return false;
+                if (p_ >= end_ || *p_ != ')') return fail(open, "group not closed");
+                if (result.empty()) return fail(open, "empty group");
                 ++p_;
                 return true;
             }
@@ -259,17 +299,17 @@ private:
                 result = single(any_character());
                 return true;
             case '\\': return escape(result);
-            case 0:
-            case ']':
-            case '-':
-            case '!':
+            case 0: return fail(p_, "NUL byte (write \\0)");
+            case ']': return fail(p_, "unescaped ]");
+            case '-': return fail(p_, "unescaped -");
+            case '!': return fail(p_, "unescaped !");
             case '~':
-            case '=':
+            case '=': return fail(p_, "look-ahead directly after a look-ahead");
             case ')':
             case '|':
             case '*':
             case '+':
-            case '?': return false;
+            case '?': return fail(p_, "item expected");
             default: {
                 Char_Value value;
                 if (!read_char(value)) return false;
@@ -281,7 +321,7 @@ private:
 
     [[gnu::noinline]] bool escape(Fragment& result) {
         ++p_;  // '\'
-        if (p_ >= end_) return false;
+        if (p_ >= end_) return fail(p_ - 1, "\\ at the end of the pattern");
         unsigned char c = *p_;
         unsigned char lower = c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c - 'A' + 'a') : c;
         const char* definition = nullptr;
@@ -306,7 +346,7 @@ private:
         }
         if (definition) {
             ++p_;
-            return compile_definition(definition, result);
+            return compile_definition(definition, p_ - 2, result);
         }
         if (code >= 0) {
             ++p_;
@@ -320,12 +360,16 @@ private:
     }
 
     // A predefined class, compiled from its definition in the current mode and options.
-    [[gnu::noinline]] bool compile_definition(const char* definition, Fragment& result) {
+    [[gnu::noinline]] bool compile_definition(const char* definition, const unsigned char* escape_at,
+                                              Fragment& result) {
         const unsigned char* saved_p = p_;
         const unsigned char* saved_end = end_;
         p_ = reinterpret_cast<const unsigned char*>(definition);
         end_ = p_ + std::strlen(definition);
+        definition_at_ = escape_at;
         bool ok = expression(false, result) && p_ == end_ && !result.empty();
+        if (!ok) fail(p_, "predefined class does not compile here");
+        definition_at_ = nullptr;
         p_ = saved_p;
         end_ = saved_end;
         return ok;
@@ -333,11 +377,12 @@ private:
 
     // One pattern character: a `#` code, or a character of the pattern's code page.
     [[gnu::noinline]] bool read_char(Char_Value& value) {
-        if (p_ >= end_) return false;
+        if (p_ >= end_) return fail(p_, "character expected");
         if (*p_ == '#') {
+            const unsigned char* hash = p_;
             ++p_;
             std::uint32_t code;
-            if (!number(code)) return false;
+            if (!number(code)) return fail(hash, "# without a number");
             value = code_to_value(mode_, code);
             return true;
         }
@@ -345,12 +390,12 @@ private:
             case mode_n:
             case mode_a:
             case mode_e:
-                if (is_lead_byte(*p_)) return false;
+                if (is_lead_byte(*p_)) return fail(p_, "double-byte character in a single-byte mode");
                 value = *p_++ | (1u << 24);
                 return true;
             case mode_l:
                 if (is_lead_byte(*p_)) {
-                    if (end_ - p_ < 2) return false;
+                    if (end_ - p_ < 2) return fail(p_, "double-byte character cut off");
                     value = p_[0] | (p_[1] << 8) | (2u << 24);
                     p_ += 2;
                 } else {
@@ -359,9 +404,9 @@ private:
                 return true;
             default: {
                 int length = is_lead_byte(*p_) ? 2 : 1;
-                if (end_ - p_ < length) return false;
+                if (end_ - p_ < length) return fail(p_, "double-byte character cut off");
                 unsigned unit;
-                if (!ansi_to_unit(p_, length, unit)) return false;
+                if (!ansi_to_unit(p_, length, unit)) return fail(p_, "character without a single UTF-16 unit");
                 p_ += length;
                 if (mode_ != mode_u) {
                     value = unit;
@@ -454,6 +499,7 @@ private:
     }
 
     [[gnu::noinline]] bool character_class(Fragment& result) {
+        const unsigned char* open = p_;
         ++p_;  // '['
         bool negated = false;
         if (p_ < end_ && (*p_ == '^' || *p_ == '~')) {
@@ -462,7 +508,7 @@ private:
         }
         std::vector<Class_Member> members;
         for (bool first = true;; first = false) {
-            if (p_ >= end_) return false;
+            if (p_ >= end_) return fail(open, "class not closed");
             if (!first && *p_ == ']') {
                 ++p_;
                 break;
@@ -472,6 +518,7 @@ private:
             m.high = m.low;
             if (p_ < end_ && *p_ == '-') {
                 ++p_;
+                if (p_ >= end_) return fail(open, "class not closed");
                 if (!read_char(m.high)) return false;
                 m.range = true;
             }
@@ -559,6 +606,9 @@ int byte_frequency(unsigned char b) {
     }
 }
 
+// Sets whose bytes together are more frequent than this (per thousand) are not probed for.
+constexpr int max_probe_cost = 500;
+
 bool constrained_first_bytes(const Compiled_Pattern& pattern, std::int32_t n, int k, Byte_Set& out) {
     int budget = 4096;
     out = {};
@@ -589,9 +639,11 @@ void build_filters(Compiled_Pattern& pattern, bool allowed) {
     int cost[Start_Filter::depth] = {};
     for (int k = 0; k < Start_Filter::depth; ++k) {
         filter.unconstrained[k] = !constrained_first_bytes(pattern, pattern.root, k, filter.sets[k]);
-        if (filter.unconstrained[k] || filter.sets[k].count() > 4) continue;
+        if (filter.unconstrained[k]) continue;
         for (int b = 0; b < 256; ++b)
             if (filter.sets[k].has[b]) cost[k] += byte_frequency(static_cast<unsigned char>(b));
+        // A set that most bytes are in would find nearly every position.
+        if (cost[k] > max_probe_cost) continue;
         if (best < 0 || cost[k] < cost[best]) {
             second = best;
             best = k;
@@ -605,8 +657,12 @@ void build_filters(Compiled_Pattern& pattern, bool allowed) {
         if (chosen[i] < 0) continue;
         auto& probe = filter.probes[i];
         probe.offset = chosen[i];
-        for (int b = 0; b < 256; ++b)
-            if (filter.sets[chosen[i]].has[b]) probe.bytes[probe.size++] = static_cast<unsigned char>(b);
+        for (int b = 0; b < 256; ++b) {
+            if (!filter.sets[chosen[i]].has[b]) continue;
+            if (probe.size < 4) probe.bytes[probe.size] = static_cast<unsigned char>(b);
+            ++probe.size;
+            probe.low[b >> 7][b & 15] |= static_cast<unsigned char>(1u << ((b >> 4) & 7));
+        }
     }
     // Rare bytes (about 1 in 250 or fewer) are found fastest by memchr.
     filter.use_memchr = best >= 0 && filter.probes[0].size <= 2 && cost[best] <= 4;
@@ -614,20 +670,28 @@ void build_filters(Compiled_Pattern& pattern, bool allowed) {
 
 }  // namespace
 
-bool compile(std::string_view pattern, int mode, int options, Compiled_Pattern& out) {
+bool compile(std::string_view pattern, int mode, int options, Compiled_Pattern& out, Compile_Error* error) {
+    Compile_Error ignored;
+    Compile_Error& why = error ? *error : ignored;
+    why = {};
     out.release();
     out.mode = static_cast<std::uint8_t>(mode);
     out.options = static_cast<std::uint8_t>(options);
-    if (mode < 0 || mode >= mode_count) return false;
+    if (mode < 0 || mode >= mode_count) {
+        why.reason = "no such encoding mode";
+        return false;
+    }
     try {
         Compiler compiler(pattern, mode, options & 0xFF, out);
         if (!compiler.pattern()) {
+            why = compiler.error();
             out.release();
             return false;
         }
         build_filters(out, !compiler.captures_in_sub_matches());
         return true;
     } catch (const std::bad_alloc&) {
+        why.reason = "out of memory";
         out.release();
         return false;
     }

@@ -120,25 +120,52 @@ inline unsigned probe_mask(const Byte* at, const __m128i* bytes, int size) {
 
 #if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
 #define KELREGEXP_AVX2 1
+// One probe's set as 32-byte vectors: its bytes to compare with, or its nibble tables.
+struct Probe_Vectors {
+    bool small;
+    int size;
+    __m256i bytes[4];
+    __m256i low_clear, low_set, bit_of_high;
+
+    __attribute__((target("avx2"))) explicit Probe_Vectors(const Start_Filter::Probe& probe)
+        : small(probe.small()), size(probe.size) {
+        for (int j = 0; j < size && j < 4; ++j) bytes[j] = _mm256_set1_epi8(static_cast<char>(probe.bytes[j]));
+        low_clear = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(probe.low[0].data())));
+        low_set = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(probe.low[1].data())));
+        bit_of_high = _mm256_setr_epi8(1, 2, 4, 8, 16, 32, 64, -128, 1, 2, 4, 8, 16, 32, 64, -128, 1, 2, 4, 8, 16, 32,
+                                       64, -128, 1, 2, 4, 8, 16, 32, 64, -128);
+    }
+
+    // Bit i set when byte i of the 32 at `at` is in the set.
+    __attribute__((target("avx2"))) unsigned mask(const Byte* at) const {
+        __m256i chunk = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
+        if (small) {
+            __m256i hits = _mm256_cmpeq_epi8(chunk, bytes[0]);
+            for (int j = 1; j < size; ++j) hits = _mm256_or_si256(hits, _mm256_cmpeq_epi8(chunk, bytes[j]));
+            return static_cast<unsigned>(_mm256_movemask_epi8(hits));
+        }
+        // Bytes below 0x80 look up low_clear, the others low_set (a shuffle
+        // gives 0 where its index has the top bit); the high nibble picks the bit.
+        __m256i rows = _mm256_or_si256(
+            _mm256_shuffle_epi8(low_clear, chunk),
+            _mm256_shuffle_epi8(low_set, _mm256_xor_si256(chunk, _mm256_set1_epi8(static_cast<char>(0x80)))));
+        __m256i high = _mm256_and_si256(_mm256_srli_epi16(chunk, 4), _mm256_set1_epi8(0x0F));
+        __m256i in = _mm256_and_si256(rows, _mm256_shuffle_epi8(bit_of_high, high));
+        return ~static_cast<unsigned>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(in, _mm256_setzero_si256())));
+    }
+};
+
 // The probe scan with 32-byte vectors, on processors that have them. Returns
 // the first accepted position, or where fewer than 32 bytes remain to scan.
 __attribute__((target("avx2"))) const Byte* scan_avx2(const Start_Filter& filter, const Byte* q, const Byte* end,
                                                       bool& found) {
     const auto& first = filter.probes[0];
     const auto& second = filter.probes[1];
-    __m256i a[4], b[4];
-    for (int j = 0; j < first.size; ++j) a[j] = _mm256_set1_epi8(static_cast<char>(first.bytes[j]));
-    for (int j = 0; j < second.size; ++j) b[j] = _mm256_set1_epi8(static_cast<char>(second.bytes[j]));
-    auto mask_of = [](const Byte* at, const __m256i* bytes, int size) __attribute__((target("avx2"))) {
-        __m256i chunk = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
-        __m256i hits = _mm256_cmpeq_epi8(chunk, bytes[0]);
-        for (int j = 1; j < size; ++j) hits = _mm256_or_si256(hits, _mm256_cmpeq_epi8(chunk, bytes[j]));
-        return static_cast<unsigned>(_mm256_movemask_epi8(hits));
-    };
+    const Probe_Vectors a(first), b(second);
     int reach = first.offset > second.offset ? first.offset : second.offset;
     while (end - q >= 32 + reach) {
-        unsigned mask = mask_of(q + first.offset, a, first.size);
-        if (mask && second.size > 0) mask &= mask_of(q + second.offset, b, second.size);
+        unsigned mask = a.mask(q + first.offset);
+        if (mask && second.size > 0) mask &= b.mask(q + second.offset);
         while (mask) {
             const Byte* c = q + __builtin_ctz(mask);
             if (filter_accepts(filter, c, end)) {
@@ -173,7 +200,7 @@ public:
 #ifdef __SSE2__
         const auto& first = filter_.probes[0];
         const auto& second = filter_.probes[1];
-        if (first.size > 0) {
+        if (first.size > 0 && first.small() && second.small()) {
             __m128i a[4], b[4];
             for (int j = 0; j < first.size; ++j) a[j] = _mm_set1_epi8(static_cast<char>(first.bytes[j]));
             for (int j = 0; j < second.size; ++j) b[j] = _mm_set1_epi8(static_cast<char>(second.bytes[j]));
@@ -190,9 +217,11 @@ public:
             }
         }
 #endif
-        const bool* first_bytes = filter_.sets[0].has.data();
-        for (; q < end_; ++q)
-            if (first_bytes[*q] && filter_accepts(filter_, q, end_)) return q;
+        // Byte by byte, on the probe's offset (or the first) whose set is rarest.
+        const int offset = filter_.probes[0].size > 0 ? filter_.probes[0].offset : 0;
+        const bool* in_set = filter_.sets[offset].has.data();
+        for (; end_ - q > offset; ++q)
+            if (in_set[q[offset]] && filter_accepts(filter_, q, end_)) return q;
         return end_;
     }
 
@@ -225,6 +254,31 @@ private:
 
 }  // namespace
 
+namespace {
+
+// Each thread's own Matcher, and whether an operation is using it.
+struct Thread_Matcher {
+    Matcher matcher;
+    bool busy = false;
+};
+thread_local Thread_Matcher thread_matcher;
+
+}  // namespace
+
+Matcher_Lease::Matcher_Lease() {
+    Thread_Matcher& own = thread_matcher;
+    owned_ = own.busy;
+    matcher_ = owned_ ? new Matcher : &own.matcher;
+    own.busy = true;
+}
+
+Matcher_Lease::~Matcher_Lease() {
+    if (owned_)
+        delete matcher_;
+    else
+        thread_matcher.busy = false;
+}
+
 bool Matcher::match_at(const Compiled_Pattern& pattern, const Match_State& state, const char*& position) {
     auto p = reinterpret_cast<const Byte*>(position);
     if (!run(pattern, state, p)) return false;
@@ -256,6 +310,7 @@ bool Matcher::search(const Compiled_Pattern& pattern, const Match_State& state, 
             match_end = reinterpret_cast<const char*>(p);
             return true;
         }
+        if (exhausted_) return false;
         int length = character_length(pattern.mode, q);
         q = end - q <= length ? end : q + length;
     }
@@ -277,6 +332,8 @@ bool Matcher::run(const Compiled_Pattern& pattern, const Match_State& state, con
 
     std::int32_t n = pattern.root;
     const Byte* p = position;
+    // In a local for speed; written back on every way out.
+    std::int64_t steps = steps_left_;
 
     auto start_pass = [&](std::int32_t repetition, bool first, const Byte* from) {
         frames_.push_back({repetition, first, choices_.size(), reports_.size(), from});
@@ -284,6 +341,7 @@ bool Matcher::run(const Compiled_Pattern& pattern, const Match_State& state, con
 
 forward:
     while (n >= 0) {
+        if (--steps < 0) goto exhausted;
         const Node& node = nodes[n];
         switch (node.op) {
             case Op::byte_set:
@@ -353,12 +411,14 @@ forward:
                             if (!(q < end && body[*q])) goto fail;
                             ++q;
                         }
+                        steps -= q - low;
                         choices_.push_back({lazy_bytes, n, q, nullptr});
                         p = q;
                         n = node.next;
                         continue;
                     }
                     while (q < end && body[*q]) ++q;
+                    steps -= q - low;
                     if (node.repeat == Repeat::star_possessive || node.repeat == Repeat::plus_possessive) {
                         p = q;
                         n = node.next;
@@ -413,6 +473,7 @@ forward:
         choices_.resize(frame.choice_base);
         if (frame.node < 0) {
             position = p;
+            steps_left_ = steps;
             return true;
         }
         const Node& owner = nodes[frame.node];
@@ -462,6 +523,7 @@ forward:
 
 fail:
     for (;;) {
+        if (--steps < 0) goto exhausted;
         Frame& frame = frames_.back();
         if (choices_.size() > frame.choice_base) {
             Choice c = choices_.back();
@@ -486,6 +548,7 @@ fail:
                         if (!(q < end && body[*q])) goto next_choice;
                         ++q;
                     } while (!may_continue(filter, q, end));
+                    steps -= q - c.position;
                     choices_.push_back({lazy_bytes, c.node, q, nullptr});
                     p = q;
                     n = node.next;
@@ -499,6 +562,7 @@ fail:
                         if (q == c.low) goto next_choice;
                         --q;
                     } while (!may_continue(filter, q, end));
+                    steps -= c.position - q;
                     if (q > c.low) choices_.push_back({greedy_bytes, c.node, q, c.low});
                     p = q;
                     n = node.next;
@@ -511,7 +575,10 @@ fail:
         // The innermost sub-match has no way left.
         Frame dead = frame;
         frames_.pop_back();
-        if (dead.node < 0) return false;
+        if (dead.node < 0) {
+            steps_left_ = steps;
+            return false;
+        }
         const Node& owner = nodes[dead.node];
         p = dead.start;
         if (owner.op == Op::look_positive) continue;
@@ -533,6 +600,11 @@ fail:
                 continue;
         }
     }
+
+exhausted:
+    steps_left_ = 0;
+    exhausted_ = true;
+    return false;
 }
 
 }  // namespace kelregexp

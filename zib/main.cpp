@@ -6,7 +6,7 @@
 
 #include "proxy/proxy_thread.hpp"
 #include "socket/socket.hpp"
-#include "win32/signals.hpp"
+#include "win32/console.hpp"
 #include "win32/signals.hpp"
 #include "win32/text.hpp"
 #include "win32/windows.hpp"
@@ -15,6 +15,7 @@
 #include "zib/log_stream.hpp"
 #include "zib/main_window.hpp"
 #include "zib/rule_set.hpp"
+#include "zib/rule_tester.hpp"
 #include "zib/streams.hpp"
 #include "zib/tray_icon.hpp"
 
@@ -88,6 +89,11 @@ int run(HINSTANCE instance) {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+    // `--test URI FILE`: the rule tester, with its own exit status and no window.
+    if (const auto arguments = win32::command_line_arguments(); asks_for_rule_tester(arguments)) {
+        win32::attach_parent_console();
+        return run_rule_tester(arguments, {win32::write_error, win32::write_output});
+    }
     try {
         return run(instance);
     } catch (const std::exception& e) {

@@ -1,12 +1,16 @@
 #!/usr/bin/env bash
-# Brindlemoor against tinyproxy, both in front of the same nginx, all on
-# 127.0.0.1, in one run. Prints one table: streaming of a 256 MiB file,
-# 1 KiB requests with 50 concurrent clients (ab, one request per connection),
-# relaying a 1 MiB HTML page through an identity rule set, and the proxy's
-# peak resident memory.
+# Brindlemoor against tinyproxy and Privoxy, all in front of the same nginx,
+# all on 127.0.0.1, in one run. Two tables:
+# - against tinyproxy: streaming of a 256 MiB file, 1 KiB requests with 50
+#   concurrent clients (ab, one request per connection), relaying a 1 MiB HTML
+#   page through an identity rule set, and the proxy's peak resident memory;
+# - against Privoxy: the ~1 MiB page through the ten filters of bench/filters
+#   (the same rules in both syntaxes; the pages must come out byte-identical),
+#   one page at a time and two at once, fetched in turn through each proxy.
 #
 #   bench/proxy/run.sh [path/to/brindlemoor]      (default: build/native/brindlemoor)
-#   REQUESTS=20000 HTML_ROUNDS=20 bench/proxy/run.sh   (the defaults)
+#   REQUESTS=20000 HTML_ROUNDS=20 FILTER_ROUNDS=40 bench/proxy/run.sh   (the defaults)
+#   COMPARE=privoxy bench/proxy/run.sh            (one comparison only: tinyproxy or privoxy)
 #
 # Brindlemoor's port is fixed (8080): the run refuses to start if it is taken.
 # Everything else runs on free ports in a temporary directory that is removed
@@ -18,6 +22,8 @@ repo=$(cd "$here/../.." && pwd)
 proxy_bin=${1:-$repo/build/native/brindlemoor}
 requests=${REQUESTS:-20000}
 html_rounds=${HTML_ROUNDS:-20}
+filter_rounds=${FILTER_ROUNDS:-40}
+compare=" ${COMPARE:-tinyproxy privoxy} "
 concurrency=50
 # nginx, tinyproxy and privoxy live in /usr/sbin, which a user's PATH may lack.
 PATH=$PATH:/usr/sbin
@@ -41,10 +47,11 @@ if [[ $# -gt 0 ]]; then "$repo/tools/install-deps" bench; else "$repo/bench/setu
 [[ -x $proxy_bin ]] || die "no proxy program at $proxy_bin (build the target brindlemoor first)"
 # The proxy runs in a directory of its own: a relative path must still find it.
 proxy_bin=$(cd "$(dirname "$proxy_bin")" && pwd)/$(basename "$proxy_bin")
-for tool in nginx tinyproxy ab curl python3 ss timeout; do
+for tool in nginx tinyproxy privoxy ab curl python3 ss timeout cmp; do
     command -v "$tool" >/dev/null || die "$tool is not installed"
 done
 [[ -f $repo/bench/make_html_page.py ]] || die "bench/make_html_page.py is missing"
+[[ -f $repo/bench/filters/setting.yaml && -f $repo/bench/filters/privoxy.filter ]] || die "bench/filters is incomplete"
 if [[ -n $(ss -Hltn 'sport = :8080') ]]; then
     die "port 8080 is already in use (Brindlemoor's port is fixed); stop what listens there and run again"
 fi
@@ -104,6 +111,23 @@ tiny_pid=$!
 pids+=($tiny_pid)
 wait_for_port "$tiny_port" tinyproxy
 
+# Privoxy with the ten filters on every page, and a second one without
+# filters for the cost of relaying alone.
+privoxy_port=$(free_port)
+plain_port=$(free_port)
+mkdir -p "$dir/privoxy"
+fill privoxy.conf "$privoxy_port" >"$dir/privoxy/config"
+fill privoxy.conf "$plain_port" | sed 's/^actionsfile .*/actionsfile plain.action/' >"$dir/privoxy/plain.config"
+cp "$repo/bench/filters/privoxy.filter" "$dir/privoxy/"
+printf '{ +filter{bench} }\n/\n' >"$dir/privoxy/bench.action"
+printf '{ -filter }\n/\n' >"$dir/privoxy/plain.action"
+for config in config plain.config; do
+    privoxy --no-daemon "$dir/privoxy/$config" >"$dir/privoxy-$config.out" 2>&1 &
+    pids+=($!)
+done
+wait_for_port "$privoxy_port" privoxy
+wait_for_port "$plain_port" "privoxy (no filters)"
+
 # An identity rule set: a filter list with no rules, so every HTML answer
 # goes through apply_rules unchanged.
 printf -- '--- !zib\nfilter:\n' >"$dir/brindlemoor/setting.yaml"
@@ -119,7 +143,8 @@ done
 [[ -n $(ss -Hltn 'sport = :8080') ]] || die "brindlemoor did not start listening on port 8080"
 
 origin=http://127.0.0.1:$nginx_port
-declare -A proxy_of=([nginx]="" [tinyproxy]=127.0.0.1:$tiny_port [brindlemoor]=127.0.0.1:8080)
+declare -A proxy_of=([nginx]="" [tinyproxy]=127.0.0.1:$tiny_port [privoxy]=127.0.0.1:$privoxy_port
+    [privoxy_plain]=127.0.0.1:$plain_port [brindlemoor]=127.0.0.1:8080)
 declare -A result
 
 peak_kib() { awk '/^VmHWM:/ {print $2}' "/proc/$1/status" 2>/dev/null || echo 0; }
@@ -132,7 +157,9 @@ fetch() {  # name path -> curl's -w output
     cmp -s "$dir/out" "$dir/www/$2" || die "$1: /$2 arrived damaged or incomplete"
 }
 
-for name in nginx tinyproxy brindlemoor; do
+tinyproxy_names=""
+[[ $compare == *" tinyproxy "* ]] && tinyproxy_names="nginx tinyproxy brindlemoor"
+for name in $tinyproxy_names; do
     echo "== $name" >&2
     # Streaming: the best of two downloads of the 256 MiB file.
     best=0
@@ -170,7 +197,7 @@ done
 result[brindlemoor,rss_all]=$(peak_kib "$ours_pid")
 kill -0 "$ours_pid" 2>/dev/null || die "brindlemoor ended during the run"
 
-python3 - "$requests" "$concurrency" <<PY
+[[ -z $tinyproxy_names ]] || python3 - "$requests" "$concurrency" <<PY
 import sys
 r = {
     "stream": (${result[nginx,stream]}, ${result[tinyproxy,stream]}, ${result[brindlemoor,stream]}),
@@ -198,6 +225,74 @@ print("%-34s %10s %10.1f %12.1f %8s  %s %s" % ("peak RSS after the ab load (MiB)
 print("%-34s %10s %10s %12.1f" % ("peak RSS over the whole run (MiB)", "-", "", rss_all))
 print("(ratio = brindlemoor / tinyproxy; nginx = direct, no proxy)")
 PY
+
+if [[ $compare == *" privoxy "* ]]; then
+    # Relaying alone: Privoxy without filters, Brindlemoor with its identity rules.
+    declare -A relay=([privoxy]=0 [brindlemoor]=0)
+    for _ in $(seq "$filter_rounds"); do
+        for name in privoxy_plain brindlemoor; do
+            t=$(fetch "$name" page.html '%{time_total}')
+            relay[${name%_plain}]=$(python3 -c "print(${relay[${name%_plain}]} + $t)")
+        done
+    done
+
+    # Brindlemoor takes the same ten filters by a reload.
+    cp "$repo/bench/filters/setting.yaml" "$dir/brindlemoor/setting.yaml"
+    kill -HUP "$ours_pid"
+    for _ in $(seq 100); do
+        curl -s --max-time 10 -x http://127.0.0.1:8080 -o "$dir/ours.html" "$origin/page.html" &&
+            ! cmp -s "$dir/ours.html" "$dir/www/page.html" && break
+        sleep 0.1
+    done
+    curl -s -S --max-time 30 -x "http://${proxy_of[privoxy]}" -o "$dir/privoxy.html" "$origin/page.html" ||
+        die "privoxy: fetching /page.html failed"
+    cmp -s "$dir/ours.html" "$dir/www/page.html" && die "brindlemoor did not filter the page after the reload"
+    cmp -s "$dir/privoxy.html" "$dir/www/page.html" && die "privoxy did not filter the page"
+    cmp -s "$dir/ours.html" "$dir/privoxy.html" ||
+        die "the filtered pages differ: compare $dir/ours.html and $dir/privoxy.html ($(cmp "$dir/ours.html" "$dir/privoxy.html" | head -1))"
+    echo "== filters: both pages byte-identical ($(stat -c %s "$dir/ours.html") bytes)" >&2
+
+    # Seconds until `n` fetches of the page started at once through a proxy
+    # have all ended (curl's own times, so that starting curl is not counted);
+    # every page is checked against the reference.
+    at_once() {  # name n
+        local via=${proxy_of[$1]} i
+        for i in $(seq "$2"); do
+            curl -s --max-time 60 -x "http://$via" -o "$dir/at-once-$i.html" -w '%{time_total}\n' \
+                "$origin/page.html" >"$dir/at-once-$i.time" &
+        done
+        wait
+        for i in $(seq "$2"); do cmp -s "$dir/at-once-$i.html" "$dir/ours.html" || die "$1: a page came out different"; done
+        sort -g "$dir"/at-once-*.time | tail -1
+        rm -f "$dir"/at-once-*
+    }
+    declare -A filtered=([privoxy,1]=0 [privoxy,2]=0 [brindlemoor,1]=0 [brindlemoor,2]=0)
+    # In turn, so that both see the same machine.
+    for _ in $(seq "$filter_rounds"); do
+        for name in privoxy brindlemoor; do
+            for n in 1 2; do
+                t=$(at_once "$name" "$n")
+                filtered[$name,$n]=$(python3 -c "print(${filtered[$name,$n]} + $t)")
+            done
+        done
+    done
+    python3 - "$filter_rounds" "${filtered[privoxy,1]}" "${filtered[privoxy,2]}" "${filtered[brindlemoor,1]}" \
+        "${filtered[brindlemoor,2]}" "${relay[privoxy]}" "${relay[brindlemoor]}" <<'PY'
+import sys
+rounds = int(sys.argv[1])
+p1, p2, b1, b2, p0, b0 = (float(x) / rounds * 1000 for x in sys.argv[2:])
+print()
+print("%-34s %10s %12s %8s  %s" % ("ten filters, ~1 MiB page", "privoxy", "brindlemoor", "ratio", "goal"))
+print("%-34s %10.1f %12.1f %8.2f" % ("no filters: relaying alone (ms)", p0, b0, b0 / p0))
+print("%-34s %10.1f %12.1f %8.2f  %s %s" % ("one page (ms)", p1, b1, b1 / p1, "ratio <= 0.5",
+                                            "met" if b1 / p1 <= 0.5 else "NOT met"))
+print("%-34s %10.1f %12.1f %8.2f" % ("two pages at once (ms)", p2, b2, b2 / p2))
+print("%-34s %10.2f %12.2f %8s  %s %s" % ("two at once / one", p2 / p1, b2 / b1, "", "brindlemoor <= 1.3",
+                                          "met" if b2 / b1 <= 1.3 else "NOT met"))
+print("%-34s %10.1f %12.1f %8.2f" % ("filtering: one page - relaying (ms)", p1 - p0, b1 - b0, (b1 - b0) / (p1 - p0)))
+print("(ratio = brindlemoor / privoxy; each time is a whole fetch with curl, relay included; %d rounds)" % rounds)
+PY
+fi
 errors=$(tail -c +4 "$dir/brindlemoor/error.log" 2>/dev/null | grep -c . || true)
 if [[ $errors -gt 0 ]]; then
     echo "brindlemoor wrote $errors error lines during the run; the first ones:" >&2

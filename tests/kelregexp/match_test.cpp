@@ -30,6 +30,7 @@ TEST(Atoms, LiteralsCodesAndEscapes) {
         {"#300", "x,", "1,2"},  // low 8 bits in mode A
         {"\\a\\b\\e\\f\\l\\r\\t\\v\\z", "x\a\b\x1b\f\n\r\t\v\x1a", "1,10"},
         {"\\T\\#", "x\t#", "1,3"},
+        {"\\A\\B\\E\\F\\L\\R\\V\\Z", "x\a\b\x1b\f\n\r\v\x1a", "1,9"},  // the case of the letter does not matter
         {"\\0", std::string("a\0", 2), "1,2"},
         {"\\.\\(\\\\\\$\\<\\=", "a.(\\$<=", "1,7"},
         {"\\q", "aq", "1,2"},
@@ -81,6 +82,9 @@ TEST(Anchors, StartEndAndWords) {
         {"<abc>", "xabc", "none"},
         {"<abc>", "abc_", "none"},
         {"<abc>", "abc", "0,3"},
+        {"<xyz>", "a xyz b", "2,5"},  // the last letters of the alphabet are word characters too
+        {"<XYZ9_>", "a XYZ9_ b", "2,7"},
+        {"a>", "aZ az a9", "none"},
         {"<", "  a", "2,2"},
         {">", "ab ", "2,2"},
         {"<", "   ", "none"},

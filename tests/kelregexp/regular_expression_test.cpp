@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -180,21 +182,108 @@ TEST(Regular_Expression, MatchAtReportsTheEnd) {
     EXPECT_EQ(p, text.data() + 3);
 }
 
-TEST(Regular_Expression, SeparateObjectsOnSeparateThreads) {
+// The search skips positions where no match can start (vector scans for
+// one or two bytes of the pattern); it must find exactly the leftmost
+// position where matching succeeds, tried one by one. Long texts with
+// matches on and around 32-byte boundaries, in both cases.
+TEST(Regular_Expression, SearchAgreesWithMatchingAtEveryPosition) {
+    struct Case {
+        const char* pattern;
+        int options;
+    } cases[] = {
+        {"<(banner|sponsor|tracking|popup|adserver)>", 0x12},  // large first-byte sets
+        {"\\<script type\\=", 0x12},                           // a small set
+        {"zq", 0x12},                                          // rare bytes
+        {"[a-f][0-9]x", 0x12},                                 // a class, then a digit
+        {"(?1:src|href)\\=\"", 0x12},
+        {"e#200", 0x12},
+        {"[#192-#214][a-z]", 0x02},  // a large set of bytes above 0x7F (byte order: no locale)
+    };
+    std::string text;
+    const char* words[] = {"Banner", "sponsoR",   "popups", "adserver", "<SCRIPT type=", "zQ",    "c7x",  "HREF=\"",
+                           "e\xC8",  "tracking_", "x",      "\xC5q",    "\xE5Q",         "\xC5-", "\xF7q"};
+    for (int i = 0; text.size() < 6000; ++i) {
+        text += words[(i * 7) % std::size(words)];
+        text += std::string(static_cast<std::size_t>((i * 13) % 37), i % 3 ? ' ' : 'e') + " ";
+    }
+    for (const auto& [pattern, options] : cases) {
+        const Regular_Expression re(pattern, 1, options);
+        Regular_Expression::Match_State state{text.data(), text.data() + text.size(), nullptr, nullptr};
+        // The first position at or after each one where matching succeeds.
+        const auto size = static_cast<std::ptrdiff_t>(text.size());
+        std::vector<std::ptrdiff_t> next(text.size() + 1, -1);
+        std::size_t found = 0;
+        for (std::ptrdiff_t q = size - 1; q >= 0; --q) {
+            const char* p = text.data() + q;
+            next[q] = re.match_at(state, p) ? q : next[q + 1];
+            found += next[q] == q;
+        }
+        EXPECT_GT(found, 10u) << pattern;
+        for (std::ptrdiff_t from = 0; from < size; ++from) {
+            std::ptrdiff_t s, e;
+            re.search(text, from, s, e);
+            ASSERT_EQ(s, next[from]) << pattern << " from " << from;
+        }
+    }
+}
+
+// One compiled object used by 8 threads at once gives every thread the
+// results it gives one thread alone: captures, greedy and lazy repetitions,
+// look-aheads and every operation.
+TEST(Regular_Expression, OneObjectSharedByEightThreads) {
     std::string page;
-    for (int i = 0; i < 2000; ++i) page += "<div class=\"ad\">Banner " + std::to_string(i) + "</div>\r\n";
-    Regular_Expression reference("\\<div class\\=\"ad\"\\>.*?\\</div\\>", 1, 0x12);
-    const std::string want = reference.replace_all(page, "");
-    ASSERT_EQ(want.find("div"), std::string::npos);
+    for (int i = 0; i < 300; ++i)
+        page += "<div class=\"ad\">Banner " + std::to_string(i) + "</div>\r\n<a href=\"http://x" +
+                std::to_string(i % 7) + ".example/p\">id=" + std::to_string(i * 31) + "</a>\r\n";
+    struct Shared {
+        const char* pattern;
+        const char* template_text;
+    } shared[] = {
+        {"\\<div class\\=\"ad\"\\>.*?\\</div\\>", ""},
+        {"(?1:[a-z]+)\\=(?2:[0-9]+)", "$2=$1"},
+        {"(?1:href)\\=\"http://(?2:[^\"/]*)/", "$1=\"http://proxy/$2/"},
+        {"(?1:[a-z])*[a-z]~x", "[$1]"},
+        {"(?3:\\d)+!|=(?4:b)a", "<$3$4>"},
+    };
+    const std::string_view text = page;
+    auto results = [&](const Regular_Expression& re, const char* template_text) {
+        std::string all = re.replace_all(text, template_text);
+        Regular_Expression::Captures captures;
+        all += "|" + std::to_string(re.find_with_captures(text.substr(1000), captures));
+        for (const auto& [number, part] : captures) all += "|" + std::to_string(number) + "=" + std::string(part);
+        for (auto piece : re.find_all(text.substr(0, 5000))) all += "|" + std::string(piece);
+        all += "|" + std::to_string(re.split(page).size()) + "|" + std::to_string(re.matches_whole(page));
+        return all;
+    };
+    std::vector<std::unique_ptr<Regular_Expression>> patterns;
+    std::vector<std::string> alone;
+    for (const auto& s : shared) {
+        patterns.push_back(std::make_unique<Regular_Expression>(s.pattern, 1, 0x12));
+        alone.push_back(results(*patterns.back(), s.template_text));
+    }
+    std::atomic<int> ready{0};
+    std::vector<std::vector<std::string>> seen(8);
     std::vector<std::thread> threads;
-    std::vector<std::string> results(4);
-    for (int t = 0; t < 4; ++t)
+    for (int t = 0; t < 8; ++t)
         threads.emplace_back([&, t] {
-            Regular_Expression re("\\<div class\\=\"ad\"\\>.*?\\</div\\>", 1, 0x12);
-            for (int i = 0; i < 5; ++i) results[t] = re.replace_all(page, "");
+            ready.fetch_add(1);
+            while (ready.load() < 8) std::this_thread::yield();
+            // Each thread starts with a different pattern, so that every
+            // pattern is in use by several threads at every moment.
+            for (int round = 0; round < 3; ++round)
+                for (std::size_t k = 0; k < patterns.size(); ++k) {
+                    std::size_t i = (k + static_cast<std::size_t>(t)) % patterns.size();
+                    seen[t].push_back(results(*patterns[i], shared[i].template_text));
+                }
         });
-    for (auto& th : threads) th.join();
-    for (const auto& r : results) EXPECT_EQ(r, want);
+    for (auto& thread : threads) thread.join();
+    for (int t = 0; t < 8; ++t) {
+        ASSERT_EQ(seen[t].size(), 3 * patterns.size());
+        for (std::size_t j = 0; j < seen[t].size(); ++j) {
+            std::size_t i = (j % patterns.size() + static_cast<std::size_t>(t)) % patterns.size();
+            EXPECT_TRUE(seen[t][j] == alone[i]) << "thread " << t << " pattern " << shared[i].pattern;
+        }
+    }
 }
 
 }  // namespace

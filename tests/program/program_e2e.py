@@ -182,7 +182,7 @@ class Program_Test(unittest.TestCase):
         self.assertIn(b'<title>Heath NEWS</title>', curl(self.base + '/page.html'))
         code, out, err = p.stop()
         self.assertEqual(code, 0)
-        self.assertEqual(err, 'Regular_Expression_Error: 1番目の正規表現が変です\n')
+        self.assertEqual(err, 'Regular_Expression_Error: 1番目の正規表現が変です\nsearch, at 2: second quantifier — a**\n')
 
     def test_missing_settings_ends_before_listening(self):
         p = self.start(wait=False)
