@@ -14,6 +14,7 @@
 #include "zib/exception.hpp"
 #include "zib/log_stream.hpp"
 #include "zib/main_window.hpp"
+#include "zib/proxy_settings.hpp"
 #include "zib/rule_set.hpp"
 #include "zib/streams.hpp"
 #include "zib/tray_icon.hpp"
@@ -68,6 +69,7 @@ int run(HINSTANCE instance) {
 
     listener = new Proxy_Thread;
     listener->html_filter = apply_rules;
+    listener->options = proxy_options;
     listener->start();
 
     MSG message;

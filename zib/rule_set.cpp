@@ -5,6 +5,7 @@
 #include "win32/text.hpp"
 #include "win32/windows.hpp"
 #include "zib/exception.hpp"
+#include "zib/proxy_settings.hpp"
 #include "zib/streams.hpp"
 
 std::shared_ptr<Rule_List> rules = std::make_shared<Rule_List>();
@@ -109,6 +110,8 @@ void load_settings_text(std::string_view text) {
         });
     }
     compile(*fresh);
+    // The proxy's keys of the same text; a bad value leaves the rules as they were.
+    load_proxy_settings(text);
     std::lock_guard lock(rules_pointer_lock);
     rules.swap(fresh);
 }

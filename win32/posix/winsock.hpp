@@ -2,11 +2,12 @@
 // Windows Sockets 1.1 as the program uses them, over the system's BSD sockets.
 
 #include <arpa/inet.h>
-#include <cerrno>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <cerrno>
 
 #include "win32/posix/windef.hpp"
 
@@ -19,6 +20,13 @@ constexpr int WSAECONNABORTED = ECONNABORTED;
 constexpr int WSAEMFILE = EMFILE;
 constexpr int WSAENOBUFS = ENOBUFS;
 constexpr int WSAEINTR = EINTR;
+constexpr int WSAETIMEDOUT = ETIMEDOUT;
+constexpr int SD_SEND = SHUT_WR;
+
+using WSAPOLLFD = pollfd;
+inline int WSAPoll(WSAPOLLFD* sockets, unsigned long count, int timeout_ms) {
+    return ::poll(sockets, count, timeout_ms);
+}
 
 struct WSADATA {
     WORD wVersion;
@@ -38,4 +46,3 @@ int closesocket(SOCKET s);
 // thread (IPv4 only), as the Windows one does.
 hostent* win32_gethostbyname(const char* name);
 #define gethostbyname win32_gethostbyname
-
