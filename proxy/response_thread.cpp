@@ -1,5 +1,6 @@
 #include "proxy/response_thread.hpp"
 
+#include <cstdio>
 #include <memory>
 #include <string>
 
@@ -20,8 +21,13 @@ constexpr std::size_t body_piece = 1024;
 
 int length_of(std::string_view text) { return static_cast<int>(text.size()); }
 
-int seconds_of(std::chrono::milliseconds limit) {
-    return static_cast<int>(std::chrono::duration_cast<std::chrono::seconds>(limit).count());
+// "30 s", or "0.4 s" for the short limits of tests.
+std::string limit_text(std::chrono::milliseconds limit) {
+    const auto ms = limit.count();
+    if (ms % 1000 == 0) return std::to_string(ms / 1000) + " s";
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f s", static_cast<double>(ms) / 1000);
+    return text;
 }
 
 // Why a connection ended without a complete exchange. `timed_out` errors are
@@ -105,7 +111,7 @@ void Response_Thread::serve(std::span<char> buffer) {
     } catch (const Socket_Timeout&) {
         // Browsers open connections ahead of need and may never use them: a
         // log line, not an error.
-        window_log->printf("---- #%d no request within %d s: closed\n", id, seconds_of(options->head_limit));
+        window_log->printf("---- #%d no request within %s: closed\n", id, limit_text(options->head_limit).c_str());
         browser->close();
         return;
     }
@@ -142,11 +148,11 @@ void Response_Thread::serve(std::span<char> buffer) {
         relay_response(Relay{server, *browser, upstream.target, upstream.method == "HEAD ", html_filter, id, buffer,
                              options->html_limit});
     } catch (const Socket_Timeout& e) {
-        window_log->printf("---- #%d nothing moved for %d s: %s\n", id, seconds_of(options->idle_limit), e.what());
+        const std::string limit = limit_text(options->idle_limit);
+        window_log->printf("---- #%d nothing moved for %s: %s\n", id, limit.c_str(), e.what());
         window_log->printf("---- #%d close\n", id);
         server.close();
-        throw Socket_Timeout("no byte moved for " + std::to_string(seconds_of(options->idle_limit)) + " s (" +
-                             e.message() + ")");
+        throw Socket_Timeout("no byte moved for " + limit + " (" + e.message() + ")");
     } catch (...) {
         window_log->printf("---- #%d close\n", id);
         server.close();
@@ -178,7 +184,7 @@ void Response_Thread::serve_tunnel(std::string_view request, std::span<char> buf
         throw;
     }
     if (result.idle)
-        window_log->printf("---- #%d tunnel idle for %d s\n", id, seconds_of(options->tunnel_idle_limit));
+        window_log->printf("---- #%d tunnel idle for %s\n", id, limit_text(options->tunnel_idle_limit).c_str());
     else if (!result.error.empty())
         window_log->printf("---- #%d tunnel ended: %s\n", id, result.error.c_str());
     window_log->printf("---- #%d tunnel closed: %llu byte to server, %llu byte to browser\n", id,
