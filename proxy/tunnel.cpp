@@ -3,50 +3,79 @@
 #include "socket/socket.hpp"
 #include "zib/exception.hpp"
 
+namespace {
+
+// One direction: bytes read from `from` wait in `pending` until `to` takes them.
+struct Direction {
+    Socket& from;
+    Socket& to;
+    std::span<char> buffer;
+    std::uint64_t& count;
+    std::span<char> pending{};
+    bool open = true;         // `from` may still send
+    bool passed_end = false;  // its end has been passed on to `to`
+
+    // Reads what has arrived; false when nothing had.
+    bool read() {
+        const auto got = from.receive_some(buffer);
+        if (!got) return false;
+        if (*got == 0)
+            open = false;
+        else
+            pending = buffer.first(*got);
+        return true;
+    }
+    // Sends what `to` takes now.
+    void write() {
+        const std::size_t sent = to.send_some(std::string_view(pending.data(), pending.size()));
+        count += sent;
+        pending = pending.subspan(sent);
+    }
+    void pass_end() {
+        if (!open && pending.empty() && !passed_end) {
+            to.shutdown_send();
+            passed_end = true;
+        }
+    }
+    bool done() const { return !open && pending.empty(); }
+};
+
+}  // namespace
+
 Tunnel_Result run_tunnel(const Tunnel& tunnel) {
     Tunnel_Result result;
-    Socket* sides[2] = {&tunnel.browser, &tunnel.server};
-    std::uint64_t* counts[2] = {&result.to_server, &result.to_browser};  // bytes that left side i
-    bool reading[2] = {true, true};
+    const std::size_t half = tunnel.buffer.size() / 2;
+    Direction up{tunnel.browser, tunnel.server, tunnel.buffer.first(half), result.to_server};
+    Direction down{tunnel.server, tunnel.browser, tunnel.buffer.subspan(half), result.to_browser};
     try {
-        // A peer that stops reading must not hold the tunnel longer than one that stops sending.
-        tunnel.browser.set_send_timeout(tunnel.idle_limit);
-        tunnel.server.set_send_timeout(tunnel.idle_limit);
-        while (reading[0] || reading[1]) {
-            Socket* waited[2];
-            int index[2];
-            std::size_t n = 0;
-            for (int i = 0; i < 2; ++i)
-                if (reading[i]) {
-                    waited[n] = sides[i];
-                    index[n++] = i;
-                }
-            bool ready[2] = {false, false};
-            if (wait_readable(std::span<Socket* const>(waited, n), std::span<bool>(ready, n), tunnel.idle_limit) == 0) {
+        tunnel.browser.set_blocking(false);
+        tunnel.server.set_blocking(false);
+        while (!up.done() || !down.done()) {
+            // Read a side only when its last piece has gone on: the buffers
+            // stay fixed, and a slow reader slows its sender, as TCP would.
+            Socket_Wait waits[2] = {
+                {&tunnel.browser, up.open && up.pending.empty(), !down.pending.empty()},
+                {&tunnel.server, down.open && down.pending.empty(), !up.pending.empty()},
+            };
+            if (wait_for(waits, tunnel.idle_limit) == 0) {
                 result.idle = true;
                 break;
             }
-            for (std::size_t k = 0; k < n; ++k) {
-                if (!ready[k]) continue;
-                const int from = index[k], to = 1 - from;
-                // Both sides are Socket here; send and receive are public on the two subclasses.
-                const std::size_t got =
-                    from == 0 ? tunnel.browser.receive(tunnel.buffer) : tunnel.server.receive(tunnel.buffer);
-                if (got == 0) {
-                    reading[from] = false;
-                    sides[to]->shutdown_send();
-                    continue;
-                }
-                const std::string_view data(tunnel.buffer.data(), got);
-                if (to == 0)
-                    tunnel.browser.send(data);
-                else
-                    tunnel.server.send(data);
-                *counts[from] += got;
-            }
+            // Whatever was read is offered to the other side at once.
+            if (waits[0].readable && up.read()) up.write();
+            if (waits[1].readable && down.read()) down.write();
+            if (waits[0].writable && !down.pending.empty()) down.write();
+            if (waits[1].writable && !up.pending.empty()) up.write();
+            up.pass_end();
+            down.pass_end();
         }
     } catch (const std::exception& e) {
         result.error = message_of(e);
+    }
+    try {
+        tunnel.browser.set_blocking(true);
+        tunnel.server.set_blocking(true);
+    } catch (...) {
     }
     return result;
 }

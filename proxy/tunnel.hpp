@@ -1,9 +1,10 @@
 #pragma once
 // An HTTPS tunnel: bytes copied both ways between the browser and the origin,
 // unread and unchanged (they are encrypted), until both sides have closed,
-// either side fails, or nothing moves for the idle limit. One thread waits on
-// both connections at once. A side that closes has its end passed on to the
-// other side, which may still finish sending.
+// either side fails, or nothing moves for the idle limit. One thread serves
+// both directions with non-blocking sockets, so a peer that sends while it
+// cannot receive never stalls the other direction. A side that closes has
+// its end passed on to the other side, which may still finish sending.
 
 #include <chrono>
 #include <cstdint>
@@ -16,7 +17,7 @@ class Response_Socket;
 struct Tunnel {
     Response_Socket& browser;
     Client_Socket& server;
-    std::span<char> buffer;
+    std::span<char> buffer;  // split in two, one half per direction
     std::chrono::milliseconds idle_limit;
 };
 

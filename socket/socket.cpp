@@ -36,6 +36,13 @@ bool is_timeout(int error) {
     return error == WSAETIMEDOUT;
 }
 
+bool is_would_block(int error) {
+#ifndef _WIN32
+    if (error == EAGAIN || error == EWOULDBLOCK) return true;
+#endif
+    return error == WSAEWOULDBLOCK;
+}
+
 void set_timeout(SOCKET s, int option, std::chrono::milliseconds limit) {
     const auto ms = std::max<std::chrono::milliseconds::rep>(limit.count(), 0);
 #ifdef _WIN32
@@ -111,11 +118,41 @@ std::size_t Socket::receive(std::span<char> buffer) {
     return static_cast<std::size_t>(got);
 }
 
-std::size_t wait_readable(std::span<Socket* const> sockets, std::span<bool> ready, std::chrono::milliseconds limit) {
-    std::vector<WSAPOLLFD> polled(sockets.size());
-    for (std::size_t i = 0; i < sockets.size(); ++i) {
-        polled[i].fd = raw(sockets[i]->handle_);
-        polled[i].events = POLLIN;
+void Socket::set_blocking(bool blocking) {
+    u_long mode = blocking ? 0 : 1;
+    if (ioctlsocket(raw(handle_), FIONBIO, &mode) == SOCKET_ERROR)
+        throw Exception("ioctlsocket失敗" + std::to_string(WSAGetLastError()));
+}
+
+std::size_t Socket::send_some(std::string_view data) {
+    if (data.empty()) return 0;
+    const int piece = static_cast<int>(std::min<std::size_t>(data.size(), 1 << 30));
+    const auto sent = ::send(raw(handle_), data.data(), piece, 0);
+    if (sent < 0) {
+        const int error = WSAGetLastError();
+        if (is_would_block(error)) return 0;
+        throw Exception("送信失敗" + std::to_string(error));
+    }
+    sent_ += static_cast<std::uint64_t>(sent);
+    return static_cast<std::size_t>(sent);
+}
+
+std::optional<std::size_t> Socket::receive_some(std::span<char> buffer) {
+    const int length = static_cast<int>(std::min<std::size_t>(buffer.size(), 1 << 30));
+    const auto got = ::recv(raw(handle_), buffer.data(), length, 0);
+    if (got < 0) {
+        const int error = WSAGetLastError();
+        if (is_would_block(error)) return std::nullopt;
+        throw Exception("受信失敗" + std::to_string(error));
+    }
+    return static_cast<std::size_t>(got);
+}
+
+std::size_t wait_for(std::span<Socket_Wait> waits, std::chrono::milliseconds limit) {
+    std::vector<WSAPOLLFD> polled(waits.size());
+    for (std::size_t i = 0; i < waits.size(); ++i) {
+        polled[i].fd = raw(waits[i].socket->handle_);
+        polled[i].events = static_cast<short>((waits[i].read ? POLLIN : 0) | (waits[i].write ? POLLOUT : 0));
     }
     const int timeout = limit.count() < 0 ? -1 : static_cast<int>(std::min<long long>(limit.count(), 0x7FFFFFFF));
     int count;
@@ -124,11 +161,22 @@ std::size_t wait_readable(std::span<Socket* const> sockets, std::span<bool> read
     } while (count == SOCKET_ERROR && WSAGetLastError() == WSAEINTR);
     if (count == SOCKET_ERROR) throw Exception("poll失敗" + std::to_string(WSAGetLastError()));
     std::size_t n = 0;
-    for (std::size_t i = 0; i < sockets.size(); ++i) {
-        // A closed or failed peer counts too: the next read reports it.
-        ready[i] = (polled[i].revents & (POLLIN | POLLHUP | POLLERR)) != 0;
-        n += ready[i];
+    for (std::size_t i = 0; i < waits.size(); ++i) {
+        // A closed or failed peer counts as ready: the next call reports it.
+        const short got = polled[i].revents;
+        const bool broken = (got & (POLLHUP | POLLERR)) != 0;
+        waits[i].readable = waits[i].read && ((got & POLLIN) != 0 || broken);
+        waits[i].writable = waits[i].write && ((got & POLLOUT) != 0 || broken);
+        n += waits[i].readable || waits[i].writable;
     }
+    return n;
+}
+
+std::size_t wait_readable(std::span<Socket* const> sockets, std::span<bool> ready, std::chrono::milliseconds limit) {
+    std::vector<Socket_Wait> waits(sockets.size());
+    for (std::size_t i = 0; i < sockets.size(); ++i) waits[i] = Socket_Wait{sockets[i], true};
+    const std::size_t n = wait_for(waits, limit);
+    for (std::size_t i = 0; i < sockets.size(); ++i) ready[i] = waits[i].readable;
     return n;
 }
 

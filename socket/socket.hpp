@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -52,6 +53,13 @@ public:
     // Bytes handed to the system by `send` so far.
     std::uint64_t bytes_sent() const noexcept { return sent_; }
 
+    // Non-blocking mode, for waiting on several connections in one thread.
+    void set_blocking(bool blocking);
+    // In non-blocking mode: sends what the system takes now (0: nothing fits)...
+    std::size_t send_some(std::string_view data);
+    // ...and reads what has arrived: nothing yet is empty, the end of stream 0.
+    std::optional<std::size_t> receive_some(std::span<char> buffer);
+
 protected:
     // Sends every byte of `data` (several system calls if the system takes part).
     virtual void send(std::string_view data);
@@ -63,15 +71,25 @@ protected:
     std::intptr_t handle() const noexcept { return handle_; }
 
 private:
-    friend std::size_t wait_readable(std::span<Socket* const>, std::span<bool>, std::chrono::milliseconds);
+    friend std::size_t wait_for(std::span<struct Socket_Wait>, std::chrono::milliseconds);
 
     std::intptr_t handle_;
     std::uint64_t sent_ = 0;
 };
 
-// Waits until at least one of `sockets` has something to read (data, the end
-// of stream or an error) or `limit` has passed (negative: no limit). Sets
-// ready[i] for each socket that has; returns how many have (0: time is up).
+// One socket to wait for, and what for.
+struct Socket_Wait {
+    Socket* socket;
+    bool read = false;                        // wait for data, the end of stream or an error
+    bool write = false;                       // wait for room to send
+    bool readable = false, writable = false;  // the outcome
+};
+
+// Waits until at least one of `waits` is ready as asked or `limit` has passed
+// (negative: no limit). Returns how many are ready (0: time is up).
+std::size_t wait_for(std::span<Socket_Wait> waits, std::chrono::milliseconds limit);
+
+// wait_for, reading only: ready[i] tells whether sockets[i] has something to read.
 std::size_t wait_readable(std::span<Socket* const> sockets, std::span<bool> ready, std::chrono::milliseconds limit);
 
 class Client_Socket : public Socket {

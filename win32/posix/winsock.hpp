@@ -5,6 +5,7 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <cerrno>
@@ -21,6 +22,7 @@ constexpr int WSAEMFILE = EMFILE;
 constexpr int WSAENOBUFS = ENOBUFS;
 constexpr int WSAEINTR = EINTR;
 constexpr int WSAETIMEDOUT = ETIMEDOUT;
+constexpr int WSAEWOULDBLOCK = EWOULDBLOCK;
 constexpr int SD_SEND = SHUT_WR;
 
 using WSAPOLLFD = pollfd;
@@ -41,6 +43,9 @@ int WSAStartup(WORD version, WSADATA* data);
 int WSACleanup();
 int WSAGetLastError();
 int closesocket(SOCKET s);
+using u_long = unsigned long;
+// FIONBIO only: non-blocking mode on or off.
+int ioctlsocket(SOCKET s, long command, u_long* argument);
 
 // The POSIX `gethostbyname` is not thread-safe; ours keeps its result per
 // thread (IPv4 only), as the Windows one does.
