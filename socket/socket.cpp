@@ -149,27 +149,45 @@ std::optional<std::size_t> Socket::receive_some(std::span<char> buffer) {
 }
 
 std::size_t wait_for(std::span<Socket_Wait> waits, std::chrono::milliseconds limit) {
-    std::vector<WSAPOLLFD> polled(waits.size());
+    // Only what is waited for goes to the system: some report a closed peer
+    // even on a socket asked for nothing, which would end the wait early.
+    std::vector<WSAPOLLFD> polled;
+    std::vector<std::size_t> index;
     for (std::size_t i = 0; i < waits.size(); ++i) {
-        polled[i].fd = raw(waits[i].socket->handle_);
-        polled[i].events = static_cast<short>((waits[i].read ? POLLIN : 0) | (waits[i].write ? POLLOUT : 0));
+        waits[i].readable = waits[i].writable = false;
+        if (!waits[i].read && !waits[i].write) continue;
+        WSAPOLLFD p{};
+        p.fd = raw(waits[i].socket->handle_);
+        p.events = static_cast<short>((waits[i].read ? POLLIN : 0) | (waits[i].write ? POLLOUT : 0));
+        polled.push_back(p);
+        index.push_back(i);
     }
-    const int timeout = limit.count() < 0 ? -1 : static_cast<int>(std::min<long long>(limit.count(), 0x7FFFFFFF));
-    int count;
-    do {
-        count = WSAPoll(polled.data(), static_cast<unsigned long>(polled.size()), timeout);
-    } while (count == SOCKET_ERROR && WSAGetLastError() == WSAEINTR);
-    if (count == SOCKET_ERROR) throw Exception("poll失敗" + std::to_string(WSAGetLastError()));
-    std::size_t n = 0;
-    for (std::size_t i = 0; i < waits.size(); ++i) {
-        // A closed or failed peer counts as ready: the next call reports it.
-        const short got = polled[i].revents;
-        const bool broken = (got & (POLLHUP | POLLERR)) != 0;
-        waits[i].readable = waits[i].read && ((got & POLLIN) != 0 || broken);
-        waits[i].writable = waits[i].write && ((got & POLLOUT) != 0 || broken);
-        n += waits[i].readable || waits[i].writable;
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + limit;
+    for (;;) {
+        int timeout = -1;
+        if (limit.count() >= 0) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+            timeout = static_cast<int>(std::clamp<long long>(left, 0, 0x7FFFFFFF));
+        }
+        const int count = polled.empty() ? 0 : WSAPoll(polled.data(), static_cast<unsigned long>(polled.size()), timeout);
+        if (count == SOCKET_ERROR) {
+            if (WSAGetLastError() == WSAEINTR) continue;
+            throw Exception("poll失敗" + std::to_string(WSAGetLastError()));
+        }
+        std::size_t n = 0;
+        for (std::size_t k = 0; k < polled.size(); ++k) {
+            Socket_Wait& w = waits[index[k]];
+            // A closed or failed peer counts as ready: the next call reports it.
+            const short got = polled[k].revents;
+            const bool broken = (got & (POLLHUP | POLLERR)) != 0;
+            w.readable = w.read && ((got & POLLIN) != 0 || broken);
+            w.writable = w.write && ((got & POLLOUT) != 0 || broken);
+            n += w.readable || w.writable;
+        }
+        if (n > 0 || timeout == 0 || polled.empty()) return n;
+        if (limit.count() >= 0 && Clock::now() >= deadline) return 0;
     }
-    return n;
 }
 
 std::size_t wait_readable(std::span<Socket* const> sockets, std::span<bool> ready, std::chrono::milliseconds limit) {
