@@ -170,7 +170,8 @@ std::size_t wait_for(std::span<Socket_Wait> waits, std::chrono::milliseconds lim
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
             timeout = static_cast<int>(std::clamp<long long>(left, 0, 0x7FFFFFFF));
         }
-        const int count = polled.empty() ? 0 : WSAPoll(polled.data(), static_cast<unsigned long>(polled.size()), timeout);
+        const int count =
+            polled.empty() ? 0 : WSAPoll(polled.data(), static_cast<unsigned long>(polled.size()), timeout);
         if (count == SOCKET_ERROR) {
             if (WSAGetLastError() == WSAEINTR) continue;
             throw Exception("poll失敗" + std::to_string(WSAGetLastError()));
