@@ -256,3 +256,35 @@ TEST_F(Limits, AllowedClientsAreHonoured) {
         }
     }
 }
+
+TEST_F(Limits, FailuresAfterConnectingCloseTheOriginAndKeepTheListener) {
+    // An origin that resets mid-answer, and a filter that runs out of memory:
+    // each fails its own exchange only, with the close and error lines.
+    Origin origin([](Raw_Connection& c, Origin& o) {
+        const std::string head = o.read_request(c);
+        if (head.find("/reset") != std::string::npos) {
+            c.send_all("HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 100\r\n\r\npart");
+            std::this_thread::sleep_for(50ms);
+            c.abort();
+            return;
+        }
+        c.send_all("HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n\r\n<p>page</p>");
+    });
+    filter = [](std::string_view target, std::string body) -> std::string {
+        if (target.ends_with("/huge")) throw std::bad_alloc();
+        return body;
+    };
+    struct Case {
+        std::string path, error;
+    };
+    const Case cases[] = {{"/reset", "受信失敗"}, {"/huge", "std::bad_alloc (OutOfMemory)"}};
+    for (const auto& c : cases) {
+        log.clear();
+        errors.clear();
+        exchange(get(origin, c.path));
+        wait_idle();
+        EXPECT_EQ(count_of(log.text(), " close\n"), 1u) << c.path << log.text();
+        EXPECT_NE(errors.text().find(c.error), std::string::npos) << c.path << errors.text();
+    }
+    EXPECT_EQ(exchange(get(origin, "/page")), "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n\r\n<p>page</p>");
+}
