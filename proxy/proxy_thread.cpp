@@ -1,19 +1,31 @@
 #include "proxy/proxy_thread.hpp"
 
 #include <chrono>
+#include <cstring>
 #include <memory>
 #include <thread>
 
+#include "proxy/refusal.hpp"
 #include "proxy/response_thread.hpp"
 #include "zib/exception.hpp"
 #include "zib/streams.hpp"
 
 namespace {
 
-void log_server_error(const std::exception& e) {
-    const std::string_view type = type_name_of(e), message = message_of(e);
-    window_log->printf("error in server thread (%.*s): %.*s\n", static_cast<int>(type.size()), type.data(),
-                       static_cast<int>(message.size()), message.data());
+// Never throws: the listener must outlive a failing log too.
+void log_server_error(const std::exception& e) noexcept {
+    try {
+        const std::string_view type = type_name_of(e), message = message_of(e);
+        window_log->printf("error in server thread (%.*s): %.*s\n", static_cast<int>(type.size()), type.data(),
+                           static_cast<int>(message.size()), message.data());
+    } catch (...) {
+    }
+}
+
+void log_not_allowed(Address peer) {
+    unsigned char b[4];
+    std::memcpy(b, &peer, sizeof b);
+    window_log->printf("---- connection from %d.%d.%d.%d refused: not in allowed_clients\n", b[0], b[1], b[2], b[3]);
 }
 
 }  // namespace
@@ -29,7 +41,9 @@ int Proxy_Thread::run() {
 }
 
 void Proxy_Thread::serve(Server_Socket& server) {
+    Refused_Connections refused;
     for (;;) {
+        refused.wait_for_connection(server);
         std::unique_ptr<Response_Socket> connection;
         try {
             connection = server.accept();
@@ -41,23 +55,40 @@ void Proxy_Thread::serve(Server_Socket& server) {
             log_server_error(e);
             if (is_descriptor_shortage(error)) std::this_thread::sleep_for(std::chrono::milliseconds(100));
             continue;
+        } catch (const std::bad_alloc& e) {
+            log_server_error(e);  // the connection was closed; serve the next one
+            continue;
         }
         if (stop_requested.load()) return;
 
-        auto handler = std::make_unique<Response_Thread>();
-        handler->browser = std::move(connection);
-        handler->html_filter = html_filter;
         try {
-            handler->start_detached();
-            handler.release();  // the handler's own thread owns it now
-        } catch (const Exception& e) {
-            // No thread for this browser: tell it why and go on serving the others.
-            log_server_error(e);
-            try {
-                handler->browser->send(proxy_error_answer(e.message()));
-            } catch (...) {
+            const auto snapshot = options->get();
+            if (!snapshot->allows_client(connection->peer())) {
+                log_not_allowed(connection->peer());
+                connection->close();
+                continue;
             }
-            handler->browser->close();
+            auto handler = std::make_unique<Response_Thread>();
+            handler->html_filter = html_filter;
+            handler->options = snapshot;
+            handler->browser = std::move(connection);
+            try {
+                handler->start_detached();
+                handler.release();  // the handler's own thread owns it now
+            } catch (...) {
+                connection = std::move(handler->browser);
+                throw;
+            }
+        } catch (const std::exception& e) {
+            // No thread (or no memory) for this browser: tell it why and go on
+            // serving the others.
+            log_server_error(e);
+            if (!connection) continue;
+            try {
+                refused.add(std::move(connection), proxy_error_answer(message_of(e)));
+            } catch (...) {
+                // Not even memory for the answer: the connection just closes.
+            }
         }
     }
 }

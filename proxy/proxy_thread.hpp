@@ -1,11 +1,16 @@
 #pragma once
 // The listener: accepts browser connections on LISTEN_PORT and hands each to
-// a Response_Thread of its own. Stopped by `stop_requested` and one more
-// connection that wakes the blocked accept.
+// a Response_Thread of its own, with the options in force at that moment.
+// Connections from addresses the options do not allow are closed at once;
+// connections that get no thread are answered with the 500 text and drained
+// beside the accept loop (see Refused_Connections). Stopped by
+// `stop_requested` and one more connection that wakes it.
 
 #include <atomic>
+#include <memory>
 
 #include "proxy/html_filter.hpp"
+#include "proxy/proxy_options.hpp"
 #include "socket/socket.hpp"
 #include "zib/thread.hpp"
 
@@ -17,6 +22,8 @@ public:
     explicit Proxy_Thread(Port port) : port_(port) {}
 
     Html_Filter html_filter;
+    // Read at every accepted connection; whoever reads the settings replaces them.
+    std::shared_ptr<Option_Store> options = std::make_shared<Option_Store>();
     std::atomic<bool> stop_requested{false};
 
 protected:

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "proxy/content_coding.hpp"
 #include "proxy/text.hpp"
 #include "socket/socket.hpp"
 #include "zib/exception.hpp"
@@ -41,9 +42,15 @@ bool has_blank_line(std::string_view text) {
     return text.find("\n\n") != std::string_view::npos || text.find("\n\r\n") != std::string_view::npos;
 }
 
-std::string read_request_head(Response_Socket& browser, std::span<char> buffer) {
+std::string read_request_head(Response_Socket& browser, std::span<char> buffer, std::chrono::milliseconds limit) {
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + limit;
     std::string request;
     for (;;) {
+        // The limit is for the whole head: a browser trickling bytes gains nothing.
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        if (left.count() <= 0) throw Socket_Timeout("receive timed out");
+        browser.set_receive_timeout(left);
         const std::size_t n = browser.receive(buffer);
         if (n == 0) return request;
         request.append(buffer.data(), n);
@@ -85,9 +92,45 @@ Upstream_Request rewrite_request(std::string_view request) {
         if (is_header(header_line, "Content-Length:")) {
             std::string_view value = header_value(header_line, 15);
             r.content_length = static_cast<std::uint32_t>(parse_decimal(value));
+        } else if (is_header(header_line, "Accept-Encoding:")) {
+            // Only codings the proxy can decode, so that HTML comes back readable for the rules.
+            const std::string_view ending = header_line.ends_with("\r\n") ? "\r\n"
+                                            : header_line.ends_with("\n") ? "\n"
+                                                                          : "";
+            r.header.append(header_line.substr(0, 16)).append(" ");
+            r.header.append(decodable_codings(header_value(header_line, 16))).append(ending);
+            continue;
         }
         r.header.append(header_line);
     }
     r.body = rest;
     return r;
+}
+
+bool is_connect(std::string_view request) { return request.starts_with("CONNECT "); }
+
+Tunnel_Request parse_connect(std::string_view request) {
+    Tunnel_Request t{};
+    std::string_view rest = request;
+    t.request_line = take_line(rest);
+    const auto refuse = [&] { return Exception("未対応リクエスト: " + std::string(t.request_line)); };
+
+    std::string_view line = t.request_line;
+    if (!skip_prefix(line, "CONNECT ")) throw refuse();
+    while (!line.empty() && is_space_or_control(line.back())) line.remove_suffix(1);
+    const std::string_view authority = cut_version(line);
+    const auto colon = authority.rfind(':');
+    if (colon == std::string_view::npos || colon == 0 || colon + 1 == authority.size()) throw refuse();
+    t.host = authority.substr(0, colon);
+    std::string_view digits = authority.substr(colon + 1);
+    if (digits.size() > 5) throw refuse();
+    const std::int32_t port = parse_decimal(digits);
+    if (!digits.empty() || port <= 0 || port > 65535) throw refuse();
+    t.port = static_cast<Port>(port);
+
+    // The head ends at its blank line; anything after it is already tunnel data.
+    while (!rest.empty())
+        if (is_blank(take_line(rest))) break;
+    t.early_bytes = rest;
+    return t;
 }

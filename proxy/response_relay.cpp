@@ -2,29 +2,18 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 
+#include "proxy/body_decoder.hpp"
 #include "proxy/request.hpp"
-#include "proxy/text.hpp"
+#include "proxy/response_head.hpp"
 #include "socket/socket.hpp"
 #include "zib/streams.hpp"
 
 namespace {
 
-struct Response_Head {
-    std::string header;  // the header lines as received, blank line included
-    std::string body;    // body bytes that came with the header
-    bool html = false;
-    bool has_length = false;
-    std::uint32_t content_length = 0;
-};
-
-bool is_html_type(std::string_view line) {
-    std::string_view value = header_value(line, 13);
-    if (auto semicolon = value.find(';'); semicolon != std::string_view::npos) value = value.substr(0, semicolon);
-    while (!value.empty() && static_cast<unsigned char>(value.back()) <= 0x20) value.remove_suffix(1);
-    return value.size() == 9 && is_header(value, "text/html");
-}
+int length_of(std::string_view text) { return static_cast<int>(text.size()); }
 
 // Reads until the header's blank line has arrived (or the origin closes, or
 // the head is implausibly long), so that a header split over several TCP
@@ -38,50 +27,8 @@ std::string read_response_head(const Relay& relay) {
     }
 }
 
-Response_Head scan_head(std::string_view held) {
-    Response_Head head;
-    while (!held.empty()) {
-        const std::string_view line = take_line(held);
-        if (line == "\r\n" || line == "\n") {
-            head.header.append(line);
-            break;
-        }
-        if (is_header(line, "Content-Length:")) {
-            std::string_view value = header_value(line, 15);
-            head.content_length = static_cast<std::uint32_t>(parse_decimal(value));
-            head.has_length = true;
-        } else if (is_header(line, "Content-Type:") && is_html_type(line)) {
-            head.html = true;
-        }
-        head.header.append(line);
-    }
-    head.body.assign(held);
-    return head;
-}
-
-// The header with every Content-Length value set to `length` (name and line end kept).
-std::string with_content_length(std::string_view header, std::size_t length) {
-    std::string out;
-    out.reserve(header.size() + 8);
-    while (!header.empty()) {
-        const std::string_view line = take_line(header);
-        if (!is_header(line, "Content-Length:")) {
-            out.append(line);
-            continue;
-        }
-        std::string_view ending = line.ends_with("\r\n") ? "\r\n" : line.ends_with("\n") ? "\n" : "";
-        out.append(line.substr(0, 15)).append(" ").append(std::to_string(length)).append(ending);
-    }
-    return out;
-}
-
-}  // namespace
-
-void relay_response(const Relay& relay) {
+void log_head(const Relay& relay, const Response_Head& head) {
     const int id = relay.thread_id;
-    window_log->printf("---- #%d receiving from server\n", id);
-
-    Response_Head head = scan_head(read_response_head(relay));
     // The header block and what its scan found go to the log in one write:
     // they stay together, and the thread waits for the log window once.
     char html_line[48] = "", length_line[48] = "";
@@ -89,43 +36,122 @@ void relay_response(const Relay& relay) {
     if (static_cast<std::int32_t>(head.content_length) > 0)
         std::snprintf(length_line, sizeof length_line, "#%d content-length: %d\n", id,
                       static_cast<int>(head.content_length));
-    window_log->printf("%.*s\r\n%s%s#%d received %d byte\n", static_cast<int>(head.header.size()), head.header.data(),
-                       html_line, length_line, id, static_cast<int>(head.body.size()));
+    window_log->printf("%.*s\r\n%s%s#%d received %d byte\n", length_of(head.header), head.header.data(), html_line,
+                       length_line, id, length_of(head.body));
+}
 
-    // The body is complete once it has reached the Content-Length (every body
-    // byte counted) or the origin has closed; an answer to HEAD has none.
-    std::uint64_t received = head.body.size();
-    auto complete = [&] { return relay.head_request || (head.has_length && received >= head.content_length); };
+// The body is complete once it has reached the Content-Length (every body
+// byte counted) or the origin has closed; an answer to HEAD has none.
+bool complete(const Relay& relay, const Response_Head& head, std::uint64_t received) {
+    return relay.head_request || (head.has_length && received >= head.content_length);
+}
 
-    if (!head.html) {
-        relay.browser.send(head.header);
-        relay.browser.send(head.body);
-        head.body.clear();
-        head.body.shrink_to_fit();
-        while (!complete()) {
-            const std::size_t n = relay.server.receive(relay.buffer);
-            relay.browser.send(std::string_view(relay.buffer.data(), n));
-            window_log->printf("#%d received %d byte\n", id, static_cast<int>(n));
-            if (n == 0) break;
-            received += n;
-        }
-        return;
-    }
-
-    while (!complete()) {
+// Sends the rest of the body read by read, as it comes.
+void stream_rest(const Relay& relay, const Response_Head& head, std::uint64_t received) {
+    while (!complete(relay, head, received)) {
         const std::size_t n = relay.server.receive(relay.buffer);
-        head.body.append(relay.buffer.data(), n);
-        window_log->printf("#%d received %d byte, total %d \n", id, static_cast<int>(n),
-                           static_cast<int>(head.body.size()));
+        relay.browser.send(std::string_view(relay.buffer.data(), n));
+        window_log->printf("#%d received %d byte\n", relay.thread_id, static_cast<int>(n));
         if (n == 0) break;
         received += n;
     }
-    std::string body = relay.html_filter(relay.target, std::move(head.body));
-    if (relay.head_request) {
-        relay.browser.send(head.header);
-        return;
+}
+
+// The page goes to the browser as the origin sent it; the user learns why.
+void report_unfiltered(const Relay& relay, const std::string& why) {
+    window_log->printf("** #%d html passed unfiltered: %s **\n", relay.thread_id, why.c_str());
+    error_log->printf("error in response thread #%d html passed unfiltered (%s): %.*s\r\n", relay.thread_id,
+                      why.c_str(), length_of(relay.target), relay.target.data());
+}
+
+std::string over_limit(const Relay& relay, std::string_view what) {
+    return std::string(what) + " over the limit of " + std::to_string(relay.html_limit) + " bytes";
+}
+
+// Header and the body bytes in hand unchanged, then the rest as it comes.
+void pass_unfiltered(const Relay& relay, const Response_Head& head, std::string& held, std::uint64_t received,
+                     const std::string& why) {
+    report_unfiltered(relay, why);
+    relay.browser.send(head.header);
+    relay.browser.send(held);
+    held.clear();
+    held.shrink_to_fit();
+    stream_rest(relay, head, received);
+}
+
+void relay_html(const Relay& relay, Response_Head& head) {
+    const int id = relay.thread_id;
+    std::string raw = std::move(head.body);  // the body as received (coded or not)
+    std::uint64_t received = raw.size();
+    if (head.has_length && head.content_length > relay.html_limit)
+        return pass_unfiltered(relay, head, raw, received, over_limit(relay, "Content-Length"));
+    if (head.has_length) raw.reserve(head.content_length);
+
+    std::optional<Body_Decoder> decoder;
+    if (head.coding != Content_Coding::identity) {
+        decoder.emplace(head.coding, relay.html_limit);
+        decoder->feed(raw);
     }
-    // The header goes out after filtering so that its length matches the body sent.
-    relay.browser.send(head.has_length ? with_content_length(head.header, body.size()) : head.header);
+    auto stopped = [&] {
+        return raw.size() > relay.html_limit || (decoder && (decoder->state() == Body_Decoder::State::failed ||
+                                                             decoder->state() == Body_Decoder::State::over_limit));
+    };
+    while (!stopped() && !complete(relay, head, received)) {
+        const std::size_t n = relay.server.receive(relay.buffer);
+        const std::string_view piece(relay.buffer.data(), n);
+        raw.append(piece);
+        window_log->printf("#%d received %d byte, total %d \n", id, static_cast<int>(n), length_of(raw));
+        if (n == 0) break;
+        received += n;
+        if (decoder) decoder->feed(piece);
+    }
+
+    if (raw.size() > relay.html_limit) return pass_unfiltered(relay, head, raw, received, over_limit(relay, "body"));
+    if (decoder) {
+        // No body (an answer to a conditional request): nothing to decode.
+        if (raw.empty() && decoder->state() == Body_Decoder::State::running) {
+            relay.browser.send(head.header);
+            return;
+        }
+        if (decoder->finish() == Body_Decoder::State::over_limit)
+            return pass_unfiltered(relay, head, raw, received, over_limit(relay, "decoded body"));
+        if (decoder->state() == Body_Decoder::State::failed)
+            return pass_unfiltered(relay, head, raw, received,
+                                   head.coding_value + " body not decodable: " + std::string(decoder->problem()));
+        window_log->printf("#%d decoded %s: %d byte\n", id, std::string(coding_name(head.coding)).c_str(),
+                           length_of(decoder->output()));
+        raw.clear();
+        raw.shrink_to_fit();
+    }
+
+    std::string body = relay.html_filter(relay.target, decoder ? std::move(decoder->output()) : std::move(raw));
+    decoder.reset();
+    // The header goes out after filtering so that its length matches the body
+    // sent; a decoded body goes out as it is now, without a coding.
+    if (head.coding != Content_Coding::identity)
+        relay.browser.send(with_content_length(without_content_encoding(head.header), body.size(), true));
+    else
+        relay.browser.send(head.has_length ? with_content_length(head.header, body.size()) : head.header);
     relay.browser.send(body);
+}
+
+}  // namespace
+
+void relay_response(const Relay& relay) {
+    window_log->printf("---- #%d receiving from server\n", relay.thread_id);
+    Response_Head head = scan_head(read_response_head(relay));
+    log_head(relay, head);
+
+    if (head.html && !relay.head_request) {
+        if (head.coding != Content_Coding::unsupported) return relay_html(relay, head);
+        std::uint64_t received = head.body.size();
+        return pass_unfiltered(relay, head, head.body, received,
+                               "content coding " + head.coding_value + " not decodable");
+    }
+    relay.browser.send(head.header);
+    relay.browser.send(head.body);
+    const std::uint64_t received = head.body.size();
+    head.body.clear();
+    head.body.shrink_to_fit();
+    stream_rest(relay, head, received);
 }

@@ -1,8 +1,12 @@
 #pragma once
 // Passes the origin server's answer to the browser: the header as received,
-// other bodies streamed read by read, HTML bodies collected whole and passed
-// once through the HTML filter.
+// other bodies streamed read by read, HTML bodies collected (decoded from gzip
+// or deflate when so sent) up to a bound and passed once through the HTML
+// filter. An HTML body that cannot be filtered (too long, a coding the proxy
+// cannot decode, corrupt coded data) is passed on exactly as received, with
+// a log line and an error.log line saying why.
 
+#include <cstddef>
 #include <span>
 #include <string_view>
 
@@ -17,8 +21,9 @@ struct Relay {
     std::string_view target;  // the request's absolute URI, for the filter
     bool head_request;        // the answer has no body, whatever its header says
     const Html_Filter& html_filter;
-    int thread_id;             // for "#%d" in the log lines
-    std::span<char> buffer;    // the handler's read buffer
+    int thread_id;           // for "#%d" in the log lines
+    std::span<char> buffer;  // the handler's read buffer
+    std::size_t html_limit;  // the most HTML collected or decoded for the filter
 };
 
 void relay_response(const Relay& relay);

@@ -1,14 +1,18 @@
 #pragma once
 // One browser connection, served from end to end on a thread of its own:
 // the request is read, rewritten for the origin server and sent, the answer
-// relayed, and every error answered with the fixed 500 text.
+// relayed (or, for CONNECT, a tunnel opened), and every error answered with
+// the fixed 500 text.
 
+#include <cstddef>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <string>
 #include <string_view>
 
 #include "proxy/html_filter.hpp"
+#include "proxy/proxy_options.hpp"
 #include "socket/socket.hpp"
 #include "zib/thread.hpp"
 
@@ -17,16 +21,23 @@
 extern int active_connections;
 extern std::mutex connection_lock;
 
+// The size of every read of a handler. Larger reads mean fewer system calls
+// and log lines per answer; the buffer lives on the heap, not the thread's stack.
+constexpr std::size_t relay_buffer_size = 64 * 1024;
+
 class Response_Thread : public Thread {
 public:
     std::unique_ptr<Response_Socket> browser;
     Html_Filter html_filter;
+    // The options in force when the connection was accepted.
+    std::shared_ptr<const Proxy_Options> options = std::make_shared<const Proxy_Options>();
 
 protected:
     int run() override;
 
 private:
-    void serve(char (&buffer)[Socket::chunk_size]);
+    void serve(std::span<char> buffer);
+    void serve_tunnel(std::string_view request, std::span<char> buffer);
 };
 
 // The answer for a request that failed: a fixed 500 head, a UTF-8

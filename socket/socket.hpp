@@ -2,16 +2,27 @@
 // Blocking IPv4 TCP sockets. Every failure throws Exception with a short text;
 // nothing here logs or retries.
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+
+#include "zib/exception.hpp"
 
 // IPv4 address in network byte order, exactly as `resolve` returns it.
 using Address = std::uint32_t;
 // Port in host byte order.
 using Port = std::uint16_t;
+
+// A read or send that waited longer than the socket's time limit. The
+// connection is then of no further use: close it.
+class Socket_Timeout : public Exception {
+public:
+    using Exception::Exception;
+};
 
 // Starts and ends the platform's socket library, once per process.
 void socket_startup();
@@ -33,6 +44,22 @@ public:
     virtual void close() noexcept;
     bool is_open() const noexcept { return handle_ != -1; }
 
+    // Time limits of each later read and send (zero: none, the default). A
+    // read or send that waits longer throws Socket_Timeout.
+    void set_receive_timeout(std::chrono::milliseconds limit);
+    void set_send_timeout(std::chrono::milliseconds limit);
+    // Ends the sending side (the peer reads the end of stream); reading goes on.
+    void shutdown_send() noexcept;
+    // Bytes handed to the system by `send` so far.
+    std::uint64_t bytes_sent() const noexcept { return sent_; }
+
+    // Non-blocking mode, for waiting on several connections in one thread.
+    void set_blocking(bool blocking);
+    // In non-blocking mode: sends what the system takes now (0: nothing fits)...
+    std::size_t send_some(std::string_view data);
+    // ...and reads what has arrived: nothing yet is empty, the end of stream 0.
+    std::optional<std::size_t> receive_some(std::span<char> buffer);
+
 protected:
     // Sends every byte of `data` (several system calls if the system takes part).
     virtual void send(std::string_view data);
@@ -44,8 +71,26 @@ protected:
     std::intptr_t handle() const noexcept { return handle_; }
 
 private:
+    friend std::size_t wait_for(std::span<struct Socket_Wait>, std::chrono::milliseconds);
+
     std::intptr_t handle_;
+    std::uint64_t sent_ = 0;
 };
+
+// One socket to wait for, and what for.
+struct Socket_Wait {
+    Socket* socket;
+    bool read = false;                        // wait for data, the end of stream or an error
+    bool write = false;                       // wait for room to send
+    bool readable = false, writable = false;  // the outcome
+};
+
+// Waits until at least one of `waits` is ready as asked or `limit` has passed
+// (negative: no limit). Returns how many are ready (0: time is up).
+std::size_t wait_for(std::span<Socket_Wait> waits, std::chrono::milliseconds limit);
+
+// wait_for, reading only: ready[i] tells whether sockets[i] has something to read.
+std::size_t wait_readable(std::span<Socket* const> sockets, std::span<bool> ready, std::chrono::milliseconds limit);
 
 class Client_Socket : public Socket {
 public:
@@ -59,17 +104,25 @@ public:
 
 class Response_Socket : public Socket {
 public:
-    // Wraps a handle returned by `accept`.
-    explicit Response_Socket(std::intptr_t handle) : Socket(handle) {}
+    // Wraps a handle returned by `accept`, with the peer's address.
+    explicit Response_Socket(std::intptr_t handle, Address peer = 0) : Socket(handle), peer_(peer) {}
+
+    // The address the connection came from (network order).
+    Address peer() const noexcept { return peer_; }
 
     void send(std::string_view data) override { Socket::send(data); }
     std::size_t receive(std::span<char> buffer) override { return Socket::receive(buffer); }
     std::string receive_all() override { return Socket::receive_all(); }
+
+private:
+    Address peer_;
 };
 
 class Server_Socket : public Socket {
 public:
-    // Binds every local IPv4 interface on `port` and listens (backlog 5).
+    // Binds every local IPv4 interface on `port` and listens with the
+    // system's longest queue, so a burst of connections waits in it instead
+    // of being refused or retried a second later.
     explicit Server_Socket(Port port);
 
     // Blocks until a connection arrives.

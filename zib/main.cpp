@@ -14,6 +14,7 @@
 #include "zib/exception.hpp"
 #include "zib/log_stream.hpp"
 #include "zib/main_window.hpp"
+#include "zib/proxy_settings.hpp"
 #include "zib/rule_set.hpp"
 #include "zib/rule_tester.hpp"
 #include "zib/streams.hpp"
@@ -69,6 +70,7 @@ int run(HINSTANCE instance) {
 
     listener = new Proxy_Thread;
     listener->html_filter = apply_rules;
+    listener->options = proxy_options;
     listener->start();
 
     MSG message;

@@ -7,6 +7,7 @@
 #include "win32/text.hpp"
 #include "win32/windows.hpp"
 #include "zib/exception.hpp"
+#include "zib/proxy_settings.hpp"
 #include "zib/streams.hpp"
 
 std::shared_ptr<const Rule_List> rules = std::make_shared<const Rule_List>();
@@ -220,6 +221,8 @@ void load_settings_text(std::string_view text, const Bad_Pattern_Report& report)
         });
     }
     compile(*fresh, report);
+    // The proxy's keys of the same text; a bad value leaves the rules as they were.
+    load_proxy_settings(text);
     std::shared_ptr<const Rule_List> installed = std::move(fresh);
     std::lock_guard lock(rules_pointer_lock);
     rules.swap(installed);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <thread>
 
@@ -51,6 +52,13 @@ protected:
         error_log = nullptr;
     }
 
+    // Options for the connections accepted from now on.
+    void set_options(const std::function<void(Proxy_Options&)>& change) {
+        Proxy_Options options;
+        change(options);
+        listener->options->set(std::move(options));
+    }
+
     // Connects as a browser, retrying while the listener is still starting.
     Raw_Connection browser() {
         for (int i = 0;; ++i) {
@@ -72,7 +80,7 @@ protected:
 
     // Waits until every handler has written its end line.
     void wait_idle() {
-        for (int i = 0; i < 1000; ++i) {
+        for (int i = 0; i < 1500; ++i) {
             const std::string text = log.text();
             if (count_of(text, " start (") == count_of(text, " end (")) {
                 std::lock_guard lock(connection_lock);

@@ -132,7 +132,7 @@ TEST_F(Proxy, FailuresAnswer500AndWriteTheErrorLog) {
         std::string request, message;
     };
     const Case cases[] = {
-        {"CONNECT example.org:443 HTTP/1.1\r\n\r\n", "未対応リクエスト: CONNECT example.org:443 HTTP/1.1\r\n"},
+        {"CONNECT example.org:25 HTTP/1.1\r\n\r\n", "未対応リクエスト: CONNECT example.org:25 HTTP/1.1\r\n"},
         {"get http://h/ HTTP/1.0\r\n\r\n", "未対応リクエスト: get http://h/ HTTP/1.0\r\n"},
         {"GET http://no-such-host.invalid/ HTTP/1.0\r\n\r\n", "ホストアドレス取得失敗"},
         {"GET http://127.0.0.1:" + std::to_string(refused) + "/ HTTP/1.0\r\n\r\n", "サーバへの接続失敗"},

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -130,10 +131,87 @@ TEST(Socket, SendToAResetPeerNamesTheErrorCode) {
     p.peer.abort();
     std::this_thread::sleep_for(50ms);
     std::string message;
-    for (int i = 0; i < 100 && message.empty(); ++i) message = error_of([&] { p.client->send(std::string(65536, 'x')); });
+    for (int i = 0; i < 100 && message.empty(); ++i)
+        message = error_of([&] { p.client->send(std::string(65536, 'x')); });
     ASSERT_NE(message, "(no error)");
     const std::string prefix = "送信失敗";
     ASSERT_EQ(message.rfind(prefix, 0), 0u) << message;
     const std::string code = message.substr(prefix.size());
     EXPECT_TRUE(!code.empty() && code.find_first_not_of("0123456789") == std::string::npos) << message;
+}
+
+TEST(Server_Socket, BurstOfConnectionsWaitsInTheQueue) {
+    // Nobody accepts for now: a short listen queue would drop the later
+    // connection attempts, which the system then retries a second later.
+    test::start_sockets();
+    const Port port = test::unused_port();
+    Server_Socket server(port);
+    std::vector<test::Raw_Connection> burst;
+    std::atomic<bool> finished{false};
+    std::thread connector([&] {
+        try {
+            for (int i = 0; i < 60; ++i) burst.push_back(test::connect_to(port));
+        } catch (...) {
+        }
+        finished = true;
+    });
+    for (int i = 0; i < 90 && !finished; ++i) std::this_thread::sleep_for(10ms);
+    EXPECT_TRUE(finished);
+    EXPECT_EQ(server.accept()->peer(), loopback_address);
+    server.close();  // a connect still waiting is refused on its next try
+    connector.join();
+    EXPECT_EQ(burst.size(), 60u);
+}
+
+TEST(Socket, TimeLimitsEndWaitsThatWouldNotEnd) {
+    Pair p;
+    char buffer[64];
+    p.client->set_receive_timeout(200ms);
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_THROW(p.client->receive(buffer), Socket_Timeout);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 150ms);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+    // A send that finds no room (the peer reads nothing) gives up too.
+    p.client->set_send_timeout(200ms);
+    start = std::chrono::steady_clock::now();
+    EXPECT_THROW(for (int i = 0; i < 1000; ++i) p.client->send(std::string(1 << 20, 'x')), Socket_Timeout);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+}
+
+TEST(Socket, WaitingOnSeveralAndNonBlockingTransfers) {
+    Pair a, b;
+    Socket_Wait waits[] = {{a.client.get(), true, false}, {b.client.get(), true, true}};
+    // b has room to send at once; nothing to read anywhere yet.
+    EXPECT_EQ(wait_for(waits, 100ms), 1u);
+    EXPECT_FALSE(waits[0].readable);
+    EXPECT_FALSE(waits[1].readable);
+    EXPECT_TRUE(waits[1].writable);
+    waits[1].write = false;
+    EXPECT_EQ(wait_for(waits, 50ms), 0u);  // time is up
+
+    a.peer.send_all("data");
+    EXPECT_EQ(wait_for(waits, 2000ms), 1u);
+    EXPECT_TRUE(waits[0].readable);
+    a.client->set_blocking(false);
+    char buffer[16];
+    EXPECT_EQ(a.client->receive_some(buffer), std::optional<std::size_t>(4));
+    EXPECT_EQ(a.client->receive_some(buffer), std::nullopt);  // nothing more yet
+    a.peer.close();
+    bool ready[1];
+    Socket* sockets[] = {a.client.get()};
+    EXPECT_EQ(wait_readable(sockets, ready, 2000ms), 1u);  // the end counts
+    EXPECT_EQ(a.client->receive_some(buffer), std::optional<std::size_t>(0));
+
+    // A non-blocking send takes what fits and says how much.
+    b.client->set_blocking(false);
+    std::size_t taken = 0;
+    const std::string big(1 << 20, 'y');
+    for (int i = 0; i < 200; ++i) {
+        const std::size_t n = b.client->send_some(big);
+        if (n == 0) break;
+        taken += n;
+    }
+    EXPECT_GT(taken, 0u);
+    EXPECT_EQ(b.client->send_some(big), 0u);
+    EXPECT_EQ(b.client->bytes_sent(), taken);
 }

@@ -45,6 +45,7 @@ void Raw_Connection::send_all(std::string_view data) {
 }
 
 std::string Raw_Connection::read_some(std::size_t limit) {
+    if (!readable_within(read_limit_ms)) throw std::runtime_error("test read: nothing for 10 s");
     std::string buffer(limit, '\0');
     auto n = ::recv(raw(handle_), buffer.data(), static_cast<int>(limit), 0);
     if (n < 0) throw std::runtime_error("test recv failed");
@@ -69,6 +70,13 @@ std::string Raw_Connection::read_until(std::string_view marker) {
         all += piece;
     }
     return all;
+}
+
+bool Raw_Connection::readable_within(int milliseconds) {
+    WSAPOLLFD p{};
+    p.fd = raw(handle_);
+    p.events = POLLIN;
+    return WSAPoll(&p, 1, milliseconds) > 0;
 }
 
 void Raw_Connection::shutdown_write() { ::shutdown(raw(handle_), 1); }
@@ -120,6 +128,19 @@ Raw_Connection connect_to(std::uint16_t port) {
     SOCKET s = ::socket(AF_INET, SOCK_STREAM, 0);
     if (s == INVALID_SOCKET) throw std::runtime_error("test socket failed");
     Raw_Connection c(static_cast<std::intptr_t>(s));
+    sockaddr_in a = loopback(port);
+    if (::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) throw std::runtime_error("test connect failed");
+    return c;
+}
+
+Raw_Connection connect_from(const char* source, std::uint16_t port) {
+    start_sockets();
+    SOCKET s = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (s == INVALID_SOCKET) throw std::runtime_error("test socket failed");
+    Raw_Connection c(static_cast<std::intptr_t>(s));
+    sockaddr_in from = loopback(0);
+    from.sin_addr.s_addr = inet_addr(source);
+    if (::bind(s, reinterpret_cast<sockaddr*>(&from), sizeof from) != 0) throw std::runtime_error("test bind failed");
     sockaddr_in a = loopback(port);
     if (::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) throw std::runtime_error("test connect failed");
     return c;

@@ -20,14 +20,19 @@ public:
 
     bool is_open() const { return handle_ != -1; }
     void send_all(std::string_view data);
-    // One read of at most `limit` bytes; empty at end of stream.
+    // One read of at most `limit` bytes; empty at end of stream. Every read
+    // waits at most `read_limit_ms`, then throws: a hanging proxy fails the
+    // test instead of holding it.
     std::string read_some(std::size_t limit = 65536);
+    static constexpr int read_limit_ms = 10000;
     // Everything until the peer closes.
     std::string read_all();
     // Reads until `marker` has arrived (or the peer closes); returns all read.
     std::string read_until(std::string_view marker);
     void shutdown_write();
     void close();
+    // Whether something (data or the end) arrives within `milliseconds`.
+    bool readable_within(int milliseconds);
     // Closes with a reset instead of an orderly end.
     void abort();
     std::intptr_t release() {
@@ -55,6 +60,8 @@ private:
 };
 
 Raw_Connection connect_to(std::uint16_t port);
+// Connects to 127.0.0.1:port from another loopback address (dotted text, e.g. "127.0.0.2").
+Raw_Connection connect_from(const char* source, std::uint16_t port);
 
 // A port on 127.0.0.1 that nothing listens on (bound, then released).
 std::uint16_t unused_port();

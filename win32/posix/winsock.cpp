@@ -23,6 +23,11 @@ int WSAGetLastError() { return errno; }
 
 int closesocket(SOCKET s) { return ::close(s); }
 
+int ioctlsocket(SOCKET s, long command, u_long* argument) {
+    int value = argument && *argument ? 1 : 0;
+    return ::ioctl(s, static_cast<unsigned long>(command), &value);
+}
+
 hostent* win32_gethostbyname(const char* name) {
     // One record per thread, valid until the thread's next lookup.
     thread_local hostent record;

@@ -2,11 +2,13 @@
 // Windows Sockets 1.1 as the program uses them, over the system's BSD sockets.
 
 #include <arpa/inet.h>
-#include <cerrno>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <cerrno>
 
 #include "win32/posix/windef.hpp"
 
@@ -19,6 +21,14 @@ constexpr int WSAECONNABORTED = ECONNABORTED;
 constexpr int WSAEMFILE = EMFILE;
 constexpr int WSAENOBUFS = ENOBUFS;
 constexpr int WSAEINTR = EINTR;
+constexpr int WSAETIMEDOUT = ETIMEDOUT;
+constexpr int WSAEWOULDBLOCK = EWOULDBLOCK;
+constexpr int SD_SEND = SHUT_WR;
+
+using WSAPOLLFD = pollfd;
+inline int WSAPoll(WSAPOLLFD* sockets, unsigned long count, int timeout_ms) {
+    return ::poll(sockets, count, timeout_ms);
+}
 
 struct WSADATA {
     WORD wVersion;
@@ -33,9 +43,11 @@ int WSAStartup(WORD version, WSADATA* data);
 int WSACleanup();
 int WSAGetLastError();
 int closesocket(SOCKET s);
+using u_long = unsigned long;
+// FIONBIO only: non-blocking mode on or off.
+int ioctlsocket(SOCKET s, long command, u_long* argument);
 
 // The POSIX `gethostbyname` is not thread-safe; ours keeps its result per
 // thread (IPv4 only), as the Windows one does.
 hostent* win32_gethostbyname(const char* name);
 #define gethostbyname win32_gethostbyname
-

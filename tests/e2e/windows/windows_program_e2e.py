@@ -14,9 +14,11 @@ Only the processes this script starts are ever stopped: the emulator's shared
 server (wineserver) is left alone, other wine tests may be using it.
 """
 import argparse
+import gzip
 import http.server
 import os
 import socket
+import ssl
 import subprocess
 import sys
 import tempfile
@@ -57,8 +59,45 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.send_header('Content-Length', str(len(PAGE)))
             self.end_headers()
             self.wfile.write(PAGE)
+        elif self.path == '/moor/gzip.html':
+            # Compressed as real servers send it, whatever was offered.
+            body = gzip.compress(PAGE)
+            self.send_response(200)
+            self.send_header('Content-Type', 'text/html; charset=utf-8')
+            self.send_header('Content-Encoding', 'gzip')
+            self.send_header('Content-Length', str(len(body)))
+            self.end_headers()
+            self.wfile.write(body)
         else:
             self.send_error(404)
+
+
+TLS_PAGE = b'<html><body><h1>Moor over TLS</h1></body></html>'
+
+
+class Tls_Handler(http.server.BaseHTTPRequestHandler):
+    def log_message(self, *args):
+        pass
+
+    def do_GET(self):
+        self.send_response(200)
+        self.send_header('Content-Type', 'text/html')
+        self.send_header('Content-Length', str(len(TLS_PAGE)))
+        self.end_headers()
+        self.wfile.write(TLS_PAGE)
+
+
+def tls_origin(work):
+    """An HTTPS server on loopback with a self-signed certificate made here."""
+    cert, key = os.path.join(work, 'cert.pem'), os.path.join(work, 'key.pem')
+    subprocess.run(['openssl', 'req', '-x509', '-newkey', 'rsa:2048', '-nodes', '-keyout', key, '-out', cert,
+                    '-days', '1', '-subj', '/CN=127.0.0.1'], check=True, capture_output=True, timeout=60)
+    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    context.load_cert_chain(cert, key)
+    server = Origin(('127.0.0.1', 0), Tls_Handler)
+    server.socket = context.wrap_socket(server.socket, server_side=True)
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    return server
 
 
 def port_open(port):
@@ -153,17 +192,17 @@ class Session:
                 print('--- %s ---\n%s' % (name, text[-3000:]))
 
 
-def curl(url, out):
+def curl(url, out, *extra):
     result = subprocess.run(['curl', '-sS', '--max-time', '20', '-x', 'http://127.0.0.1:%d' % PROXY_PORT,
-                             '-o', out, '-w', '%{http_code}', url], capture_output=True, timeout=40)
+                             '-o', out, '-w', '%{http_code}'] + list(extra) + [url], capture_output=True, timeout=40)
     if result.returncode != 0:
         raise Failure('curl %s failed (%d): %s' % (url, result.returncode, result.stderr.decode(errors='replace')))
     with open(out, 'rb') as f:
         return result.stdout.decode(), f.read()
 
 
-def expect_page(session, url, want, what):
-    status, body = curl(url, os.path.join(session.log_dir, 'page'))
+def expect_page(session, url, want, what, *extra):
+    status, body = curl(url, os.path.join(session.log_dir, 'page'), *extra)
     if status != '200' or body != want:
         # Port 8080 is shared with every other proxy run on this machine.
         seen = any(url in line for line in session.log_window())
@@ -311,6 +350,33 @@ def scenario(session, origin_port):
     print('Exit: exit code 0, error.log in place')
 
 
+def web_scenario(session, origin_port, tls_port):
+    """A gzip page decoded and filtered, and an HTTPS page through a tunnel,
+    in a copy of the program started for this with its own settings."""
+    base = 'http://127.0.0.1:%d' % origin_port
+    with open(os.path.join(session.run_dir, 'setting.yaml'), 'w', newline='\n') as f:
+        f.write('--- !zib\n'
+                'tunnel_ports: 443, %d\n'
+                'filter:\n'
+                '  - uri: http://127\\.0\\.0\\.1:%d/moor/.*\n'
+                '    search: hello\n'
+                '    replace: [$&]\n' % (tls_port, origin_port))
+    copy = start_first(session)
+    expect_page(session, base + '/moor/gzip.html', REWRITTEN, 'gzip page', '-H',
+                'Accept-Encoding: gzip, deflate, br')
+    print('gzip page: decoded, filtered and sent as identity')
+    expect_page(session, 'https://127.0.0.1:%d/' % tls_port, TLS_PAGE, 'HTTPS page through a tunnel', '-k')
+    if not any(line.startswith('---- #') and ' tunnel closed: ' in line for line in session.log_window()):
+        raise Failure('the log window shows no tunnel end line')
+    print('HTTPS page through a CONNECT tunnel, tunnel end logged')
+    if session.drive('command', CLASS, CMD_EXIT)[0] != 0:
+        raise Failure('could not send Exit to the "%s" window' % CLASS)
+    if session.wait_exit(copy, 'the program after Exit') != 0:
+        raise Failure('the program ended with exit code %d after Exit' % copy.returncode)
+    if session.drive('wait-gone', CLASS, STEP_S * 1000)[0] != 0:
+        raise Failure('the "%s" window outlived the program' % CLASS)
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument('--program', required=True)
@@ -326,8 +392,10 @@ def main():
     threading.Thread(target=origin.serve_forever, daemon=True).start()
     with tempfile.TemporaryDirectory() as work:
         session = Session(args, work)
+        tls = tls_origin(work)
         try:
             scenario(session, origin.server_address[1])
+            web_scenario(session, origin.server_address[1], tls.server_address[1])
             print('PASSED')
             return 0
         except Failure as failure:
@@ -337,6 +405,7 @@ def main():
         finally:
             session.stop_all()
             origin.shutdown()
+            tls.shutdown()
 
 
 if __name__ == '__main__':

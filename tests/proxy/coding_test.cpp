@@ -1,0 +1,115 @@
+// Content codings: which codings the origin is offered, and the decoder that
+// turns gzip and deflate HTML back into text for the rules, within a bound.
+
+#include <gtest/gtest.h>
+
+#include "coding_support.hpp"
+#include "proxy/body_decoder.hpp"
+#include "proxy/content_coding.hpp"
+
+using State = Body_Decoder::State;
+using test::packed;
+using test::Packing;
+
+TEST(Content_Coding, AcceptEncodingKeepsOnlyWhatTheProxyDecodes) {
+    struct Case {
+        std::string offered, kept;
+    };
+    const Case cases[] = {
+        {"gzip, deflate, br, zstd", "gzip, deflate"},
+        {"br;q=1.0, gzip;q=0.8, *;q=0.1", "gzip;q=0.8"},
+        {"GZIP,x-gzip , Deflate", "GZIP, x-gzip, Deflate"},
+        {"identity", "identity"},
+        {"br", "identity"},
+        {"*", "identity"},
+        {"", "identity"},
+        {" , ,gzip", "gzip"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(decodable_codings(c.offered), c.kept) << c.offered;
+}
+
+TEST(Content_Coding, ContentEncodingNamesOneCoding) {
+    struct Case {
+        std::string value;
+        Content_Coding coding;
+    };
+    const Case cases[] = {
+        {"gzip", Content_Coding::gzip},
+        {" X-GZIP ", Content_Coding::gzip},
+        {"deflate", Content_Coding::deflate},
+        {"identity", Content_Coding::identity},
+        {"", Content_Coding::identity},
+        {"br", Content_Coding::unsupported},
+        {"gzip, gzip", Content_Coding::unsupported},
+        {"gzip2", Content_Coding::unsupported},
+    };
+    for (const auto& c : cases) EXPECT_EQ(content_coding(c.value), c.coding) << c.value;
+}
+
+namespace {
+
+std::string text_of(std::size_t size) {
+    std::string text;
+    for (std::size_t i = 0; text.size() < size; ++i) text += "<p>line " + std::to_string(i * 7919 % 1000) + "</p>\n";
+    text.resize(size);
+    return text;
+}
+
+// Feeds `coded` in pieces of `piece` bytes, then finishes.
+State decode(Body_Decoder& decoder, std::string_view coded, std::size_t piece) {
+    for (std::size_t at = 0; at < coded.size(); at += piece) decoder.feed(coded.substr(at, piece));
+    return decoder.finish();
+}
+
+}  // namespace
+
+TEST(Body_Decoder, DecodesEveryFormatInAnyPieces) {
+    const std::string text = text_of(300000);
+    for (Packing packing : {Packing::gzip, Packing::zlib, Packing::raw}) {
+        const std::string coded = packed(text, packing);
+        for (std::size_t piece : {std::size_t{1}, std::size_t{2}, std::size_t{1000}, coded.size()}) {
+            Body_Decoder decoder(packing == Packing::gzip ? Content_Coding::gzip : Content_Coding::deflate, 1 << 20);
+            EXPECT_EQ(decode(decoder, coded, piece), State::finished) << static_cast<int>(packing) << " " << piece;
+            EXPECT_TRUE(decoder.output() == text);
+        }
+    }
+}
+
+TEST(Body_Decoder, GzipMembersFollowOneAnother) {
+    const std::string a = text_of(5000), b = "tail";
+    Body_Decoder decoder(Content_Coding::gzip, 1 << 20);
+    EXPECT_EQ(decode(decoder, packed(a, Packing::gzip) + packed(b, Packing::gzip), 333), State::finished);
+    EXPECT_EQ(decoder.output(), a + b);
+}
+
+TEST(Body_Decoder, BadInputFailsAndTheLimitHolds) {
+    const std::string text = text_of(100000);
+    const std::string gz = packed(text, Packing::gzip);
+    std::string corrupt = gz;
+    for (std::size_t i = 20; i < 60; ++i) corrupt[i] = static_cast<char>(corrupt[i] ^ 0x5A);
+    struct Case {
+        const char* what;
+        Content_Coding coding;
+        std::string coded;
+        std::size_t limit;
+        State state;
+    };
+    const Case cases[] = {
+        {"corrupt", Content_Coding::gzip, corrupt, 1 << 20, State::failed},
+        {"truncated", Content_Coding::gzip, gz.substr(0, gz.size() - 10), 1 << 20, State::failed},
+        {"garbage after deflate", Content_Coding::deflate, packed(text, Packing::zlib) + "xx", 1 << 20, State::failed},
+        {"not gzip at all", Content_Coding::gzip, "<html>plain</html>", 1 << 20, State::failed},
+        {"limit exactly", Content_Coding::gzip, gz, text.size(), State::finished},
+        {"one byte over", Content_Coding::gzip, gz, text.size() - 1, State::over_limit},
+        {"a bomb", Content_Coding::gzip, packed(std::string(64 << 20, '\0'), Packing::gzip), 1 << 20,
+         State::over_limit},
+    };
+    for (const auto& c : cases) {
+        Body_Decoder decoder(c.coding, c.limit);
+        EXPECT_EQ(decode(decoder, c.coded, 4096), c.state) << c.what;
+        EXPECT_LE(decoder.output().capacity(), 2 * c.limit + 65536) << c.what;
+        if (c.state == State::failed) {
+            EXPECT_FALSE(decoder.problem().empty()) << c.what;
+        }
+    }
+}
