@@ -249,7 +249,7 @@ if [[ $compare == *" privoxy "* ]]; then
     cmp -s "$dir/ours.html" "$dir/www/page.html" && die "brindlemoor did not filter the page after the reload"
     cmp -s "$dir/privoxy.html" "$dir/www/page.html" && die "privoxy did not filter the page"
     cmp -s "$dir/ours.html" "$dir/privoxy.html" ||
-        die "the filtered pages differ: compare $dir/ours.html and $dir/privoxy.html ($(cmp "$dir/ours.html" "$dir/privoxy.html" | head -1))"
+        die "the filtered pages differ: compare $dir/ours.html and $dir/privoxy.html ($(cmp "$dir/ours.html" "$dir/privoxy.html" 2>&1 || true))"
     echo "== filters: both pages byte-identical ($(stat -c %s "$dir/ours.html") bytes)" >&2
 
     # Seconds until `n` fetches of the page started at once through a proxy
