@@ -37,6 +37,8 @@ int Proxy_Thread::run() {
     } catch (const std::exception& e) {
         log_server_error(e);
     }
+    // Handlers waiting for a connection that can no longer come end now.
+    pool_->close();
     return 0;
 }
 
@@ -68,9 +70,13 @@ void Proxy_Thread::serve(Server_Socket& server) {
                 connection->close();
                 continue;
             }
+            Handover work{std::move(connection), snapshot};
+            if (pool_->hand_over(work)) continue;
+            connection = std::move(work.browser);
             auto handler = std::make_unique<Response_Thread>();
             handler->html_filter = html_filter;
             handler->options = snapshot;
+            handler->pool = pool_;
             handler->browser = std::move(connection);
             try {
                 handler->start_detached();

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <memory>
 
+#include "proxy/handler_pool.hpp"
 #include "proxy/html_filter.hpp"
 #include "proxy/proxy_options.hpp"
 #include "socket/socket.hpp"
@@ -33,4 +34,6 @@ private:
     void serve(Server_Socket& server);
 
     Port port_ = LISTEN_PORT;
+    // Handlers that have served a connection wait here for the next.
+    std::shared_ptr<Handler_Pool> pool_ = std::make_shared<Handler_Pool>();
 };

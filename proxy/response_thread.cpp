@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <new>
 #include <string>
 
 #include "proxy/refusal.hpp"
@@ -48,20 +49,31 @@ std::string proxy_error_answer(std::string_view message) {
 }
 
 int Response_Thread::run() {
+    // One buffer for every connection of the thread; without memory for it,
+    // a small one on the stack still serves.
+    std::unique_ptr<char[]> storage(new (std::nothrow) char[relay_buffer_size]);
+    char small[4096];
+    const std::span<char> buffer = storage ? std::span<char>(storage.get(), relay_buffer_size) : std::span<char>(small);
+    for (;;) {
+        serve_connection(buffer);
+        browser.reset();
+        Handover next;
+        if (!pool || !pool->next(next)) return 0;
+        browser = std::move(next.browser);
+        options = std::move(next.options);
+    }
+}
+
+void Response_Thread::serve_connection(std::span<char> buffer) {
     const int id = this->id();
     {
         std::lock_guard lock(connection_lock);
         ++active_connections;
         window_log->printf("---- #%d start (%d)\n", id, active_connections);
     }
-    std::unique_ptr<char[]> storage;
-    char small[4096];
-    std::span<char> buffer(small);
     Failure failure;
     bool failed = false;
     try {
-        storage.reset(new char[relay_buffer_size]);
-        buffer = std::span<char>(storage.get(), relay_buffer_size);
         serve(buffer);
     } catch (const Socket_Timeout& e) {
         failed = true;
@@ -100,7 +112,6 @@ int Response_Thread::run() {
         window_log->printf("---- #%d end (%d) \n", id, active_connections);
         if (active_connections == 0) win32::release_free_memory();
     }
-    return 0;
 }
 
 void Response_Thread::serve(std::span<char> buffer) {

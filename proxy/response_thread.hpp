@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 
+#include "proxy/handler_pool.hpp"
 #include "proxy/html_filter.hpp"
 #include "proxy/proxy_options.hpp"
 #include "socket/socket.hpp"
@@ -31,11 +32,16 @@ public:
     Html_Filter html_filter;
     // The options in force when the connection was accepted.
     std::shared_ptr<const Proxy_Options> options = std::make_shared<const Proxy_Options>();
+    // Where the thread waits for another connection once it has served one;
+    // without a pool it ends after its first.
+    std::shared_ptr<Handler_Pool> pool;
 
 protected:
     int run() override;
 
 private:
+    // One connection, from its start line to its end line.
+    void serve_connection(std::span<char> buffer);
     void serve(std::span<char> buffer);
     void serve_tunnel(std::string_view request, std::span<char> buffer);
 };

@@ -279,6 +279,24 @@ TEST_F(Proxy, ConcurrentHandlersCountThemselves) {
     EXPECT_LT(text.find(" end (1) "), text.find(" end (0) "));
 }
 
+TEST_F(Proxy, FinishedHandlerServesTheNextConnectionWithTheSameLines) {
+    Origin origin([](Raw_Connection& c, Origin& o) {
+        o.read_request(c);
+        c.send_all("HTTP/1.0 200 OK\r\n\r\nx");
+    });
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(exchange(get(origin, "/")), "HTTP/1.0 200 OK\r\n\r\nx");
+        wait_idle();
+    }
+    const std::string text = log.text();
+    EXPECT_EQ(count_of(text, " start (1)\n"), 3u);
+    EXPECT_EQ(count_of(text, " end (0) \n"), 3u);
+    // One thread served all three, one after another.
+    const auto first = text.find("---- #"), last = text.rfind("---- #");
+    ASSERT_NE(first, std::string::npos);
+    EXPECT_EQ(text.substr(first, text.find(' ', first + 5) - first), text.substr(last, text.find(' ', last + 5) - last));
+}
+
 TEST_F(Proxy, StopFlagEndsTheListenerWithoutAHandler) {
     {
         Raw_Connection b = browser();
