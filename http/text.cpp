@@ -1,6 +1,6 @@
 #include "http/text.hpp"
 
-#include "zib/exception.hpp"
+#include "base/exception.hpp"
 
 std::int32_t parse_decimal(std::string_view& text) {
     std::uint32_t value = 0;

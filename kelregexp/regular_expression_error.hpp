@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "zib/exception.hpp"
+#include "base/exception.hpp"
 
 // A pattern that does not compile. The message is the same for every fault;
 // where and why are given beside it: the byte offset in the pattern (0 is

@@ -1,7 +1,7 @@
 #pragma once
 // Every failure of the YAML reader and writer.
 
-#include "zib/exception.hpp"
+#include "base/exception.hpp"
 
 class Yaml_Error : public Error {
 public:

@@ -5,10 +5,10 @@
 #include <memory>
 #include <thread>
 
+#include "base/exception.hpp"
+#include "base/streams.hpp"
 #include "proxy/refusal.hpp"
 #include "proxy/response_thread.hpp"
-#include "zib/exception.hpp"
-#include "zib/streams.hpp"
 
 namespace {
 

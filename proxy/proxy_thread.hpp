@@ -9,11 +9,11 @@
 #include <atomic>
 #include <memory>
 
+#include "base/thread.hpp"
 #include "proxy/handler_pool.hpp"
 #include "proxy/html_filter.hpp"
 #include "proxy/proxy_options.hpp"
 #include "socket/socket.hpp"
-#include "zib/thread.hpp"
 
 constexpr Port LISTEN_PORT = 8080;
 

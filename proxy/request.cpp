@@ -2,10 +2,10 @@
 
 #include <string>
 
+#include "base/exception.hpp"
 #include "proxy/content_coding.hpp"
 #include "proxy/text.hpp"
 #include "socket/socket.hpp"
-#include "zib/exception.hpp"
 
 namespace {
 

@@ -5,11 +5,11 @@
 #include <optional>
 #include <string>
 
+#include "base/streams.hpp"
 #include "proxy/body_decoder.hpp"
 #include "proxy/request.hpp"
 #include "proxy/response_head.hpp"
 #include "socket/socket.hpp"
-#include "zib/streams.hpp"
 
 namespace {
 

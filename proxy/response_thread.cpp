@@ -5,13 +5,13 @@
 #include <new>
 #include <string>
 
+#include "base/exception.hpp"
+#include "base/streams.hpp"
 #include "proxy/refusal.hpp"
 #include "proxy/request.hpp"
 #include "proxy/response_relay.hpp"
 #include "proxy/tunnel.hpp"
 #include "win32/memory.hpp"
-#include "zib/exception.hpp"
-#include "zib/streams.hpp"
 
 int active_connections = 0;
 std::mutex connection_lock;

@@ -11,11 +11,11 @@
 #include <string>
 #include <string_view>
 
+#include "base/thread.hpp"
 #include "proxy/handler_pool.hpp"
 #include "proxy/html_filter.hpp"
 #include "proxy/proxy_options.hpp"
 #include "socket/socket.hpp"
-#include "zib/thread.hpp"
 
 // Handlers between their start and end lines; guarded by connection_lock,
 // which also keeps the start and end lines in the order of the count.

@@ -1,7 +1,7 @@
 #include "proxy/tunnel.hpp"
 
+#include "base/exception.hpp"
 #include "socket/socket.hpp"
-#include "zib/exception.hpp"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "base/exception.hpp"
 #include "win32/windows.hpp"
-#include "zib/exception.hpp"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "zib/exception.hpp"
+#include "base/exception.hpp"
 
 // IPv4 address in network byte order, exactly as `resolve` returns it.
 using Address = std::uint32_t;

@@ -97,7 +97,7 @@ Error_Code error_code_from_errno(int error) noexcept {
 Error_Code read_whole_file(const std::string& name, std::string& contents) {
     int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return error_code_from_errno(errno);
-    struct stat info{};
+    struct stat info {};
     if (::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
         ::close(fd);
         return 5;  // Windows refuses to open a directory as a file: access denied

@@ -2,6 +2,8 @@
 // The Windows interfaces the program calls. On Windows they are the system's;
 // elsewhere they come from our own small implementation in win32/posix.
 
+// The order matters (winsock2 before windows, windows before the rest).
+// clang-format off
 #ifdef _WIN32
 #include <winsock2.h>
 #include <ws2tcpip.h>
@@ -14,3 +16,4 @@
 #include "win32/posix/shellapi.hpp"
 #include "win32/posix/winnls.hpp"
 #endif
+// clang-format on

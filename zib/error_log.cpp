@@ -1,6 +1,6 @@
 #include "zib/error_log.hpp"
 
-#include "zib/exception.hpp"
+#include "base/exception.hpp"
 
 std::unique_ptr<File_Stream> open_error_log(const std::string& name) {
     auto stream = std::make_unique<File_Stream>();

@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "zib/file_stream.hpp"
+#include "base/file_stream.hpp"
 
 // Opens the file for reading and writing at its end; if that fails, creates
 // it and writes EF BB BF. Throws Create_Error ("unable to create file '<name>'")

@@ -24,8 +24,8 @@
 #include <memory>
 #include <string_view>
 
+#include "base/file_stream.hpp"
 #include "win32/windows.hpp"
-#include "zib/file_stream.hpp"
 
 constexpr int MAX_LOG_LINES = 1024;
 

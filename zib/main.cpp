@@ -4,6 +4,8 @@
 
 #include <memory>
 
+#include "base/exception.hpp"
+#include "base/streams.hpp"
 #include "proxy/proxy_thread.hpp"
 #include "socket/socket.hpp"
 #include "win32/console.hpp"
@@ -11,13 +13,11 @@
 #include "win32/text.hpp"
 #include "win32/windows.hpp"
 #include "zib/error_log.hpp"
-#include "zib/exception.hpp"
 #include "zib/log_stream.hpp"
 #include "zib/main_window.hpp"
 #include "zib/proxy_settings.hpp"
 #include "zib/rule_set.hpp"
 #include "zib/rule_tester.hpp"
-#include "zib/streams.hpp"
 #include "zib/tray_icon.hpp"
 
 namespace {
@@ -60,8 +60,6 @@ int run(HINSTANCE instance) {
     tray_icon.hWnd = window;
     tray_icon.hIcon = window_class.hIcon;
     Shell_NotifyIconW(NIM_ADD, &tray_icon);
-    // Where there are signals, SIGHUP asks for the same Reload as the menu.
-    win32::set_reload_command(window, CMD_RELOAD);
 
     // The streams and the listener live until the process ends: connection
     // threads may still write while it does.

@@ -2,13 +2,13 @@
 
 #include <mutex>
 
+#include "base/exception.hpp"
+#include "base/streams.hpp"
 #include "kelyaml/yaml_reader.hpp"
 #include "win32/file.hpp"
 #include "win32/text.hpp"
 #include "win32/windows.hpp"
-#include "zib/exception.hpp"
 #include "zib/proxy_settings.hpp"
-#include "zib/streams.hpp"
 
 std::shared_ptr<const Rule_List> rules = std::make_shared<const Rule_List>();
 

@@ -5,10 +5,10 @@
 #include <cstdio>
 #include <map>
 
+#include "base/exception.hpp"
+#include "base/streams.hpp"
 #include "win32/file.hpp"
-#include "zib/exception.hpp"
 #include "zib/rule_set.hpp"
-#include "zib/streams.hpp"
 
 namespace {
 

@@ -11,10 +11,10 @@
 #include <stdexcept>
 #include <string>
 
+#include "base/streams.hpp"
 #include "kelregexp/matcher.hpp"
 #include "zib/log_stream.hpp"
 #include "zib/rule_set.hpp"
-#include "zib/streams.hpp"
 
 namespace {
 

@@ -16,9 +16,9 @@
 #include <thread>
 #include <vector>
 
+#include "base/streams.hpp"
 #include "kelregexp/matcher.hpp"
 #include "zib/rule_set.hpp"
-#include "zib/streams.hpp"
 
 namespace {
 

@@ -11,12 +11,12 @@
 #include <string>
 #include <string_view>
 
+#include "base/exception.hpp"
 #include "proxy/body_decoder.hpp"
 #include "proxy/content_coding.hpp"
 #include "proxy/request.hpp"
 #include "proxy/response_head.hpp"
 #include "proxy/text.hpp"
-#include "zib/exception.hpp"
 #include "zib/proxy_settings.hpp"
 
 namespace {

@@ -6,8 +6,8 @@
 #include <thread>
 #include <vector>
 
+#include "base/exception.hpp"
 #include "loopback.hpp"
-#include "zib/exception.hpp"
 
 namespace {
 

@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "base/exception.hpp"
 #include "proxy/text.hpp"
-#include "zib/exception.hpp"
 
 TEST(Take_Line, CutsAfterTheLineFeedKeepingCarriageReturns) {
     std::string_view text("a\r\nb", 4);
@@ -24,10 +24,8 @@ TEST(Skip_Prefix, ExactCaseSensitiveMatchOnly) {
         std::string_view rest;
     };
     const Case cases[] = {
-        {"GET /x", "GET ", true, "/x"},
-        {"get /x", "GET ", false, "get /x"},
-        {"GE", "GET ", false, "GE"},
-        {"GET ", "GET ", true, ""},
+        {"GET /x", "GET ", true, "/x"}, {"get /x", "GET ", false, "get /x"},
+        {"GE", "GET ", false, "GE"},    {"GET ", "GET ", true, ""},
         {"abc", "", true, "abc"},
     };
     for (const auto& c : cases) {
@@ -44,9 +42,14 @@ TEST(Parse_Decimal, DigitsOnlyWrappingIn32Bits) {
         std::string_view rest;
     };
     const Case cases[] = {
-        {"123abc", 123, "abc"},  {" 12", 0, " 12"},         {"", 0, ""},
-        {"4294967297", 1, ""},   {"-5", 0, "-5"},           {"2147483648", INT32_MIN, ""},
-        {"0042\r\n", 42, "\r\n"}, {"99999999999", 1215752191, ""},
+        {"123abc", 123, "abc"},
+        {" 12", 0, " 12"},
+        {"", 0, ""},
+        {"4294967297", 1, ""},
+        {"-5", 0, "-5"},
+        {"2147483648", INT32_MIN, ""},
+        {"0042\r\n", 42, "\r\n"},
+        {"99999999999", 1215752191, ""},
     };
     for (const auto& c : cases) {
         std::string_view text = c.text;

@@ -10,10 +10,10 @@
 #include <set>
 #include <thread>
 
+#include "base/exception.hpp"
+#include "base/streams.hpp"
 #include "capture_stream.hpp"
 #include "kelyaml/yaml_error.hpp"
-#include "zib/exception.hpp"
-#include "zib/streams.hpp"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <condition_variable>
 #include <thread>
 
+#include "base/thread.hpp"
 #include "proxy_fixture.hpp"
-#include "zib/thread.hpp"
 
 using namespace std::chrono_literals;
 using test::count_of;

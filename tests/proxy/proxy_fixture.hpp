@@ -9,12 +9,12 @@
 #include <memory>
 #include <thread>
 
+#include "base/streams.hpp"
 #include "capture_stream.hpp"
 #include "loopback.hpp"
 #include "origin.hpp"
 #include "proxy/proxy_thread.hpp"
 #include "proxy/response_thread.hpp"
-#include "zib/streams.hpp"
 
 namespace test {
 

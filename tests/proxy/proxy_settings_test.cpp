@@ -7,10 +7,10 @@
 
 #include <cstring>
 
+#include "base/streams.hpp"
 #include "capture_stream.hpp"
 #include "kelyaml/yaml_error.hpp"
 #include "zib/rule_set.hpp"
-#include "zib/streams.hpp"
 
 using namespace std::chrono_literals;
 

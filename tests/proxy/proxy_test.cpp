@@ -6,9 +6,9 @@
 #include <functional>
 #include <thread>
 
+#include "base/exception.hpp"
+#include "base/thread.hpp"
 #include "proxy_fixture.hpp"
-#include "zib/exception.hpp"
-#include "zib/thread.hpp"
 
 using namespace std::chrono_literals;
 using test::count_of;
@@ -47,11 +47,11 @@ TEST_F(Proxy, WorkedExampleUpstreamBytesAndLogLines) {
     ASSERT_TRUE(text.starts_with("---- #")) << text;
     const std::string id = text.substr(6, text.find(' ', 6) - 6);
     ASSERT_FALSE(id.empty());
-    const std::string expected = "---- #" + id + " start (1)\n---- #" + id + " from browser\n" + request + "\n---- #" +
-                                 id + " to server\nGET /a/b?x=1 HTTP/1.0\r\nHost: H:8000\r\nAccept: */*\r\n\r\n\n---- #" +
-                                 id + " receiving from server\nHTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\n\r\n#" +
-                                 id + " received 5 byte\n#" + id + " received 0 byte\n---- #" + id + " close\n---- #" +
-                                 id + " end (0) \n";
+    const std::string expected =
+        "---- #" + id + " start (1)\n---- #" + id + " from browser\n" + request + "\n---- #" + id +
+        " to server\nGET /a/b?x=1 HTTP/1.0\r\nHost: H:8000\r\nAccept: */*\r\n\r\n\n---- #" + id +
+        " receiving from server\nHTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\n\r\n#" + id +
+        " received 5 byte\n#" + id + " received 0 byte\n---- #" + id + " close\n---- #" + id + " end (0) \n";
     EXPECT_EQ(text, expected);
     EXPECT_EQ(errors.text(), "");
 }
@@ -78,7 +78,8 @@ TEST_F(Proxy, HeadAndPostGoUpstreamWithTheirBodies) {
     b.send_all(body.substr(1500) + "extra bytes beyond the length");
     EXPECT_EQ(b.read_all(), "HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nok");
 
-    EXPECT_EQ(exchange("HEAD " + origin.url("/h") + " HTTP/1.1\r\n\r\n"), "HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\n");
+    EXPECT_EQ(exchange("HEAD " + origin.url("/h") + " HTTP/1.1\r\n\r\n"),
+              "HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\n");
     wait_idle();
     const auto requests = origin.requests();
     ASSERT_EQ(requests.size(), 2u);
@@ -172,7 +173,8 @@ TEST_F(Proxy, AnswerEndsAtContentLengthEvenIfTheOriginStaysOpen) {
     });
     filter = [](std::string_view, std::string body) { return "[" + body + "]"; };
     // The split header is scanned whole: the HTML is filtered and the length follows the body sent.
-    EXPECT_EQ(exchange(get(origin, "/")), "HTTP/1.1 200 OK\r\nContent-Length: 12\r\nContent-Type: text/html\r\n\r\n[0123456789]");
+    EXPECT_EQ(exchange(get(origin, "/")),
+              "HTTP/1.1 200 OK\r\nContent-Length: 12\r\nContent-Type: text/html\r\n\r\n[0123456789]");
     {
         std::lock_guard lock(m);
         release = true;
@@ -188,12 +190,9 @@ TEST_F(Proxy, HtmlDetectionByContentType) {
         bool html;
     };
     const Case cases[] = {
-        {"Content-Type: text/html\r\n", true},
-        {"content-type:TEXT/HTML ; charset=utf-8\r\n", true},
-        {"Content-Type: text/html;charset=x\r\n", true},
-        {"Content-Type: application/xhtml+xml\r\n", false},
-        {"Content-Type: text/htmlx\r\n", false},
-        {"", false},
+        {"Content-Type: text/html\r\n", true},           {"content-type:TEXT/HTML ; charset=utf-8\r\n", true},
+        {"Content-Type: text/html;charset=x\r\n", true}, {"Content-Type: application/xhtml+xml\r\n", false},
+        {"Content-Type: text/htmlx\r\n", false},         {"", false},
     };
     filter = [](std::string_view, std::string body) { return body + "+filtered"; };
     for (const auto& c : cases) {
@@ -294,7 +293,8 @@ TEST_F(Proxy, FinishedHandlerServesTheNextConnectionWithTheSameLines) {
     // One thread served all three, one after another.
     const auto first = text.find("---- #"), last = text.rfind("---- #");
     ASSERT_NE(first, std::string::npos);
-    EXPECT_EQ(text.substr(first, text.find(' ', first + 5) - first), text.substr(last, text.find(' ', last + 5) - last));
+    EXPECT_EQ(text.substr(first, text.find(' ', first + 5) - first),
+              text.substr(last, text.find(' ', last + 5) - last));
 }
 
 TEST_F(Proxy, StopFlagEndsTheListenerWithoutAHandler) {
@@ -356,7 +356,9 @@ TEST_F(Proxy, ListenerSurvivesWhenNoThreadCanBeStarted) {
     const std::string refused = exchange("GET http://127.0.0.1/ HTTP/1.0\r\n\r\n");
     let_go();
     for (auto& p : parked) p->wait();
-    EXPECT_TRUE(refused.starts_with("HTTP/1.1 500 Proxy Error\r\nConnection: close\r\n\r\n\xEF\xBB\xBF" "too many threads"))
+    EXPECT_TRUE(
+        refused.starts_with("HTTP/1.1 500 Proxy Error\r\nConnection: close\r\n\r\n\xEF\xBB\xBF"
+                            "too many threads"))
         << refused;
     EXPECT_NE(log.text().find("error in server thread (Exception): too many threads"), std::string::npos);
 

@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "base/exception.hpp"
 #include "proxy/response_thread.hpp"
-#include "zib/exception.hpp"
 
 TEST(Rewrite_Request, WorkedExample) {
     const std::string request =

@@ -6,8 +6,8 @@
 #include <chrono>
 #include <thread>
 
+#include "base/exception.hpp"
 #include "loopback.hpp"
-#include "zib/exception.hpp"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <mutex>
 #include <string>
 
-#include "zib/file_stream.hpp"
+#include "base/file_stream.hpp"
 
 namespace test {
 

@@ -6,8 +6,8 @@
 #include <iterator>
 #include <string>
 
+#include "base/exception.hpp"
 #include "zib/error_log.hpp"
-#include "zib/exception.hpp"
 
 namespace {
 

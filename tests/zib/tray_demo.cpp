@@ -11,10 +11,10 @@
 
 #include <unistd.h>
 
+#include "base/streams.hpp"
 #include "win32/signals.hpp"
 #include "win32/windows.hpp"
 #include "zib/log_stream.hpp"
-#include "zib/streams.hpp"
 #include "zib/tray_icon.hpp"
 #include "zib/tray_menu.hpp"
 

@@ -3,7 +3,7 @@
 #include <new>
 #include <stdexcept>
 
-#include "zib/exception.hpp"
+#include "base/exception.hpp"
 
 // Log lines and message boxes show the type name of whatever was caught.
 TEST(Exception, TypeNamesAndMessagesThroughTheBase) {
@@ -17,7 +17,8 @@ TEST(Exception, TypeNamesAndMessagesThroughTheBase) {
         {std::make_exception_ptr(Error("e")), "Error", "e"},
         {std::make_exception_ptr(File_Exception("setting.yaml: file not found")), "FileException",
          "setting.yaml: file not found"},
-        {std::make_exception_ptr(Create_Error("unable to create file 'x'")), "CreateError", "unable to create file 'x'"},
+        {std::make_exception_ptr(Create_Error("unable to create file 'x'")), "CreateError",
+         "unable to create file 'x'"},
         {std::make_exception_ptr(Write_Error("unable to write to stream")), "WriteError", "unable to write to stream"},
         {std::make_exception_ptr(std::bad_alloc()), "OutOfMemory", std::bad_alloc().what()},
         {std::make_exception_ptr(std::runtime_error("boom")), "std::exception", "boom"},

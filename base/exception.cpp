@@ -1,4 +1,4 @@
-#include "zib/exception.hpp"
+#include "base/exception.hpp"
 
 #include <new>
 

@@ -1,10 +1,10 @@
-#include "zib/thread.hpp"
+#include "base/thread.hpp"
 
 #include <string>
 
+#include "base/exception.hpp"
 #include "win32/thread.hpp"
 #include "win32/thread_id.hpp"
-#include "zib/exception.hpp"
 
 namespace {
 std::atomic<int> live_threads{0};

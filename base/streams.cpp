@@ -1,4 +1,4 @@
-#include "zib/streams.hpp"
+#include "base/streams.hpp"
 
 File_Stream* window_log = nullptr;
 File_Stream* error_log = nullptr;

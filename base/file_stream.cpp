@@ -1,9 +1,9 @@
-#include "zib/file_stream.hpp"
+#include "base/file_stream.hpp"
 
 #include <cstdarg>
 #include <cstdio>
 
-#include "zib/exception.hpp"
+#include "base/exception.hpp"
 
 int File_Stream::printf(const char* format, ...) {
     char small[512];

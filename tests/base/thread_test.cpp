@@ -9,9 +9,9 @@
 #include <thread>
 #include <vector>
 
+#include "base/exception.hpp"
+#include "base/thread.hpp"
 #include "win32/thread_id.hpp"
-#include "zib/exception.hpp"
-#include "zib/thread.hpp"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // The program's two output streams, installed at start-up: every module
 // writes its trace lines to `window_log` and its error reports to `error_log`.
 
-#include "zib/file_stream.hpp"
+#include "base/file_stream.hpp"
 
 extern File_Stream* window_log;
 extern File_Stream* error_log;
