@@ -58,8 +58,8 @@ bool word_before(int mode, const Byte* p, const Byte* begin, bool for_word_end) 
 }
 
 bool member_matches(const Compiled_Pattern& pattern, const Node& node, Char_Value text) {
-    const Member* m = pattern.members.data() + node.first_member;
-    for (std::int32_t i = 0; i < node.b; ++i, ++m) {
+    const Member* m = pattern.members.data() + node.chars.first_member;
+    for (std::int32_t i = 0; i < node.chars.member_count; ++i, ++m) {
         int low = compare_chars(node.mode, m->comparison, text, m->low, m->flags);
         if (!m->range) {
             if (low == 0) return true;
@@ -88,6 +88,12 @@ const Byte* step_chars(const Compiled_Pattern& pattern, const Node& node, const 
     int length = read_text_char(mode, p, end, value);
     if (length == 0 || !member_matches(pattern, node, value)) return nullptr;
     return p + length;
+}
+
+// The set a simple repetition's continuation starts with; null: any byte.
+inline const bool* continuation_filter(const Byte_Set* sets, const Node& repetition) {
+    std::int32_t set = repetition.repetition.continuation_set;
+    return set >= 0 ? sets[set].has.data() : nullptr;
 }
 
 // Where a continuation may start: every position, or one whose byte is in the set.
@@ -345,7 +351,7 @@ forward:
         const Node& node = nodes[n];
         switch (node.op) {
             case Op::byte_set:
-                if (p < end && sets[node.a].has[*p]) {
+                if (p < end && sets[node.byte_set.set].has[*p]) {
                     ++p;
                     n = node.next;
                     continue;
@@ -375,16 +381,16 @@ forward:
                 n = node.next;
                 continue;
             case Op::alternation:
-                choices_.push_back({resume, node.a, p, nullptr});
+                choices_.push_back({resume, node.alternation.second, p, nullptr});
                 n = node.next;
                 continue;
             case Op::look_negative:
             case Op::look_positive:
                 start_pass(n, false, p);
-                n = node.a;
+                n = node.look.body;
                 continue;
             case Op::capture_start:
-                if (capturing) records_[node.a] = p;
+                if (capturing) records_[node.capture_start.slot] = p;
                 n = node.next;
                 continue;
             case Op::capture_end:
@@ -398,8 +404,8 @@ forward:
                 if (node.flags & flag_simple) {
                     // One byte per pass: passes are a scan, and the
                     // continuation is tried only where it can start.
-                    const bool* body = sets[nodes[node.a].a].has.data();
-                    const bool* filter = node.b >= 0 ? sets[node.b].has.data() : nullptr;
+                    const bool* body = sets[nodes[node.repetition.body].byte_set.set].has.data();
+                    const bool* filter = continuation_filter(sets, node);
                     const Byte* low = p;
                     if (is_plus(node.repeat)) {
                         if (!(p < end && body[*p])) goto fail;
@@ -437,13 +443,13 @@ forward:
                     case Repeat::star:
                         choices_.push_back({resume, node.next, p, nullptr});
                         start_pass(n, false, p);
-                        n = node.a;
+                        n = node.repetition.body;
                         continue;
                     case Repeat::plus:
                     case Repeat::plus_possessive:
                     case Repeat::plus_lazy:
                         start_pass(n, true, p);
-                        n = node.a;
+                        n = node.repetition.body;
                         continue;
                     case Repeat::star_lazy:
                     case Repeat::optional_lazy:
@@ -452,7 +458,7 @@ forward:
                         continue;
                     default:  // star_possessive, optional, optional_possessive
                         start_pass(n, false, p);
-                        n = node.a;
+                        n = node.repetition.body;
                         continue;
                 }
         }
@@ -466,7 +472,8 @@ forward:
         for (std::size_t i = reports_.size(); i > frame.report_base; --i) {
             const Report& r = reports_[i - 1];
             const Node& end_node = nodes[r.node];
-            state.callback(end_node.b, reinterpret_cast<const char*>(records_[end_node.a]),
+            state.callback(end_node.capture_end.number,
+                           reinterpret_cast<const char*>(records_[end_node.capture_end.slot]),
                            reinterpret_cast<const char*>(r.end), state.context);
         }
         reports_.resize(frame.report_base);
@@ -492,7 +499,7 @@ forward:
                 if (empty) goto fail;
                 if (!frame.first_pass) choices_.push_back({resume, owner.next, p, nullptr});
                 start_pass(frame.node, false, p);
-                n = owner.a;
+                n = owner.repetition.body;
                 goto forward;
             case Repeat::star_possessive:
             case Repeat::plus_possessive:
@@ -501,7 +508,7 @@ forward:
                     goto forward;
                 }
                 start_pass(frame.node, false, p);
-                n = owner.a;
+                n = owner.repetition.body;
                 goto forward;
             case Repeat::star_lazy:
             case Repeat::plus_lazy:
@@ -536,13 +543,13 @@ fail:
                 case pop_report: reports_.pop_back(); continue;
                 case lazy_pass:
                     start_pass(c.node, false, c.position);
-                    n = nodes[c.node].a;
+                    n = nodes[c.node].repetition.body;
                     p = c.position;
                     goto forward;
                 case lazy_bytes: {
                     const Node& node = nodes[c.node];
-                    const bool* body = sets[nodes[node.a].a].has.data();
-                    const bool* filter = node.b >= 0 ? sets[node.b].has.data() : nullptr;
+                    const bool* body = sets[nodes[node.repetition.body].byte_set.set].has.data();
+                    const bool* filter = continuation_filter(sets, node);
                     const Byte* q = c.position;
                     do {
                         if (!(q < end && body[*q])) goto next_choice;
@@ -556,7 +563,7 @@ fail:
                 }
                 case greedy_bytes: {
                     const Node& node = nodes[c.node];
-                    const bool* filter = node.b >= 0 ? sets[node.b].has.data() : nullptr;
+                    const bool* filter = continuation_filter(sets, node);
                     const Byte* q = c.position;
                     do {
                         if (q == c.low) goto next_choice;
