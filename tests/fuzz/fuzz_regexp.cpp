@@ -26,7 +26,7 @@ void check(bool condition) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 3) return 0;
-    int mode = data[0] % 7;
+    int mode = data[0] % kelregexp::mode_count;
     int options = data[1];
     std::size_t pattern_length = data[2] % (max_pattern + 1);
     data += 3;
