@@ -10,6 +10,12 @@
 #include "win32/windows.hpp"
 #include "zib/proxy_settings.hpp"
 
+using kelregexp::Match_Budget_Error;
+using kelregexp::Regular_Expression;
+using kelregexp::Regular_Expression_Error;
+using kelyaml::Array_Access;
+using kelyaml::Yaml_Reader;
+
 std::shared_ptr<const Rule_List> rules = std::make_shared<const Rule_List>();
 
 namespace {

@@ -22,6 +22,7 @@
 using kelregexp::mode_a;
 using kelregexp::option_ignore_case;
 using kelregexp::option_multiline;
+using kelregexp::Regular_Expression;
 
 namespace {
 

@@ -9,6 +9,10 @@
 
 #include "kelregexp/regular_expression.hpp"
 
+using kelregexp::Match_Budget_Error;
+using kelregexp::Regular_Expression;
+using kelregexp::Regular_Expression_Error;
+
 namespace {
 
 // Every operation ends within the step budget of its text, however much the

@@ -8,7 +8,9 @@
 
 #include "regexp_test_support.hpp"
 
+using kelregexp::Match_Budget_Error;
 using kelregexp::mode_a;
+using kelregexp::Regular_Expression;
 
 namespace {
 

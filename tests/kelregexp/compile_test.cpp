@@ -15,6 +15,8 @@ using kelregexp::option_ignore_kana;
 using kelregexp::option_ignore_width;
 using kelregexp::option_locale;
 using kelregexp::option_multiline;
+using kelregexp::Regular_Expression;
+using kelregexp::Regular_Expression_Error;
 
 namespace {
 

@@ -19,6 +19,8 @@
 using kelregexp::mode_a;
 using kelregexp::option_ignore_case;
 using kelregexp::option_multiline;
+using kelregexp::Regular_Expression;
+using kelregexp::Regular_Expression_Error;
 
 namespace {
 

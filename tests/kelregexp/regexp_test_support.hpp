@@ -14,20 +14,20 @@ constexpr int ignore_case_multiline = kelregexp::option_ignore_case | kelregexp:
 inline std::string span_of(std::string_view pattern, std::string_view text, int mode = kelregexp::mode_a,
                            int options = 0) {
     try {
-        Regular_Expression re(pattern, mode, options);
+        kelregexp::Regular_Expression re(pattern, mode, options);
         std::ptrdiff_t s, e;
         if (!re.search(text, 0, s, e)) return "none";
         return std::to_string(s) + "," + std::to_string(e);
-    } catch (const Regular_Expression_Error&) {
+    } catch (const kelregexp::Regular_Expression_Error&) {
         return "error";
     }
 }
 
 inline bool compiles(std::string_view pattern, int mode = kelregexp::mode_a, int options = 0) {
     try {
-        Regular_Expression re(pattern, mode, options);
+        kelregexp::Regular_Expression re(pattern, mode, options);
         return true;
-    } catch (const Regular_Expression_Error&) {
+    } catch (const kelregexp::Regular_Expression_Error&) {
         return false;
     }
 }

@@ -17,6 +17,7 @@ using kelregexp::mode_u;
 using kelregexp::mode_w;
 using kelregexp::option_ignore_case;
 using kelregexp::option_multiline;
+using kelregexp::Regular_Expression;
 
 namespace {
 
