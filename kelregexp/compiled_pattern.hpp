@@ -108,11 +108,6 @@ struct Byte_Set {
             if (!b) return false;
         return true;
     }
-    int count() const {
-        int n = 0;
-        for (bool b : has) n += b;
-        return n;
-    }
 };
 
 // What any match must begin with, byte by byte, so that the search can skip
