@@ -19,12 +19,12 @@ enum class Op : std::uint8_t {
     end_anchor,     // `$`
     word_start,     // `<`
     word_end,       // `>`
-    alternation,    // next = first branch, a = second branch
-    look_negative,  // a = sub-pattern
-    look_positive,  // a = sub-pattern
-    repetition,     // a = body, repeat = variant
-    capture_start,  // a = record slot
-    capture_end,    // a = record slot of its start, b = capture number
+    alternation,    // next = first branch
+    look_negative,  // the look-ahead's sub-pattern must fail
+    look_positive,  // the look-ahead's sub-pattern must match
+    repetition,     // repeat = variant
+    capture_start,
+    capture_end,
 };
 
 enum class Repeat : std::uint8_t {
@@ -45,17 +45,51 @@ constexpr std::uint8_t flag_negated = 0x02;    // chars: a negated class
 constexpr std::uint8_t flag_any = 0x04;        // chars: `.`
 constexpr std::uint8_t flag_simple = 0x08;     // repetition whose body is one byte_set node
 
+// What a node refers to besides its continuation, by opcode: exactly one of
+// the members of its union is in use, the one named after its op (both
+// look-aheads use `look`; anchors and word boundaries use none).
 struct Node {
+    struct Byte_Set_Fields {
+        std::int32_t set;  // index into Compiled_Pattern::sets
+    };
+    struct Chars_Fields {
+        std::int32_t first_member;  // index into Compiled_Pattern::members
+        std::int32_t member_count;
+    };
+    struct Alternation_Fields {
+        std::int32_t second;  // the second branch (the first is `next`)
+    };
+    struct Look_Fields {
+        std::int32_t body;  // the sub-pattern looked ahead at
+    };
+    struct Repetition_Fields {
+        std::int32_t body;
+        // Simple repetitions only: the byte set a continuation can start
+        // with, an index into Compiled_Pattern::sets (-1: any byte).
+        std::int32_t continuation_set;
+    };
+    struct Capture_Start_Fields {
+        std::int32_t slot;  // the record of where the capture starts
+    };
+    struct Capture_End_Fields {
+        std::int32_t slot;  // the record its capture_start writes
+        std::int32_t number;
+    };
+
     Op op;
     std::uint8_t mode;
     std::uint8_t flags = 0;
     Repeat repeat = Repeat::star;
     std::int32_t next = -1;  // the continuation; -1 ends the sub-match
-    std::int32_t a = -1;
-    // chars: member count; capture_end: capture number; simple repetition: the
-    // byte set a continuation can start with (-1: any).
-    std::int32_t b = -1;
-    std::int32_t first_member = 0;  // chars: index of the first member
+    union {
+        Byte_Set_Fields byte_set;
+        Chars_Fields chars;
+        Alternation_Fields alternation;
+        Look_Fields look;
+        Repetition_Fields repetition;
+        Capture_Start_Fields capture_start;
+        Capture_End_Fields capture_end = {-1, -1};
+    };
 };
 
 // One member of a `chars` node: a literal (low only) or a range.
@@ -73,11 +107,6 @@ struct Byte_Set {
         for (bool b : has)
             if (!b) return false;
         return true;
-    }
-    int count() const {
-        int n = 0;
-        for (bool b : has) n += b;
-        return n;
     }
 };
 

@@ -131,18 +131,17 @@ private:
             }
             std::int32_t node = add(Op::alternation);
             out_.nodes[node].next = result.first;
-            out_.nodes[node].a = alternative.first;
+            out_.nodes[node].alternation.second = alternative.first;
             result.first = node;
             result.open.insert(result.open.end(), alternative.open.begin(), alternative.open.end());
         }
         if (capture) {
             std::int32_t start = add(Op::capture_start);
             std::int32_t slot = out_.record_count++;
-            out_.nodes[start].a = slot;
+            out_.nodes[start].capture_start.slot = slot;
             out_.nodes[start].next = result.first;
             std::int32_t end = add(Op::capture_end);
-            out_.nodes[end].a = slot;
-            out_.nodes[end].b = static_cast<std::int32_t>(capture_number);
+            out_.nodes[end].capture_end = {slot, static_cast<std::int32_t>(capture_number)};
             patch(result.open, end);
             result = Fragment{start, {end}};
         }
@@ -213,7 +212,7 @@ private:
                 last = look_ahead;
                 note_sub_match(nodes_before);
                 std::int32_t node = add(negative ? Op::look_negative : Op::look_positive);
-                out_.nodes[node].a = sub.first;
+                out_.nodes[node].look.body = sub.first;
                 item = single(node);
             } else {
                 Fragment body;
@@ -226,7 +225,7 @@ private:
                     int variant = base + (modifier == '!' ? 1 : modifier == '?' ? 2 : 0);
                     note_sub_match(nodes_before);
                     std::int32_t node = add(Op::repetition);
-                    out_.nodes[node].a = body.first;
+                    out_.nodes[node].repetition = {body.first, -1};
                     out_.nodes[node].repeat = static_cast<Repeat>(variant);
                     item = single(node);
                     last = quantified;
@@ -463,14 +462,14 @@ private:
     std::int32_t byte_set_node(const Byte_Set& set) {
         out_.sets.push_back(set);
         std::int32_t node = add(Op::byte_set);
-        out_.nodes[node].a = static_cast<std::int32_t>(out_.sets.size() - 1);
+        out_.nodes[node].byte_set.set = static_cast<std::int32_t>(out_.sets.size() - 1);
         return node;
     }
 
     std::int32_t chars_node(const std::vector<Class_Member>& members, std::uint8_t flags) {
         std::int32_t node = add(Op::chars, flags);
-        out_.nodes[node].first_member = static_cast<std::int32_t>(out_.members.size());
-        out_.nodes[node].b = static_cast<std::int32_t>(members.size());
+        out_.nodes[node].chars = {static_cast<std::int32_t>(out_.members.size()),
+                                  static_cast<std::int32_t>(members.size())};
         Comparison comparison = comparison_for(mode_, options_);
         DWORD flags_value = comparison_flags(options_);
         for (const auto& m : members) out_.members.push_back({m.low, m.high, comparison, m.range, flags_value});
@@ -552,7 +551,7 @@ bool first_bytes(const Compiled_Pattern& pattern, std::int32_t n, int k, Byte_Se
         switch (node.op) {
             case Op::byte_set:
                 if (k == 0) {
-                    const Byte_Set& set = pattern.sets[node.a];
+                    const Byte_Set& set = pattern.sets[node.byte_set.set];
                     for (int b = 0; b < 256; ++b) out.has[b] |= set.has[b];
                     return true;
                 }
@@ -561,12 +560,12 @@ bool first_bytes(const Compiled_Pattern& pattern, std::int32_t n, int k, Byte_Se
                 continue;
             case Op::chars: return false;
             case Op::alternation:
-                if (!first_bytes(pattern, node.a, k, out, budget)) return false;
+                if (!first_bytes(pattern, node.alternation.second, k, out, budget)) return false;
                 n = node.next;
                 continue;
             case Op::repetition:
                 if (k > 0) return false;
-                if (!first_bytes(pattern, node.a, 0, out, budget)) return false;
+                if (!first_bytes(pattern, node.repetition.body, 0, out, budget)) return false;
                 if (node.repeat == Repeat::plus || node.repeat == Repeat::plus_possessive ||
                     node.repeat == Repeat::plus_lazy)
                     return true;
@@ -622,14 +621,14 @@ void build_filters(Compiled_Pattern& pattern, bool allowed) {
         if (node.op != Op::repetition || node.repeat == Repeat::optional ||
             node.repeat == Repeat::optional_possessive || node.repeat == Repeat::optional_lazy)
             continue;
-        const Node& body = pattern.nodes[node.a];
+        const Node& body = pattern.nodes[node.repetition.body];
         if (body.op != Op::byte_set || body.next != -1) continue;
         node.flags |= flag_simple;
-        node.b = -1;
+        node.repetition.continuation_set = -1;
         Byte_Set next;
         if (allowed && constrained_first_bytes(pattern, node.next, 0, next)) {
             pattern.sets.push_back(next);
-            pattern.nodes[i].b = static_cast<std::int32_t>(pattern.sets.size() - 1);
+            pattern.nodes[i].repetition.continuation_set = static_cast<std::int32_t>(pattern.sets.size() - 1);
         }
     }
     Start_Filter& filter = pattern.filter;

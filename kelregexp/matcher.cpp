@@ -58,8 +58,8 @@ bool word_before(int mode, const Byte* p, const Byte* begin, bool for_word_end) 
 }
 
 bool member_matches(const Compiled_Pattern& pattern, const Node& node, Char_Value text) {
-    const Member* m = pattern.members.data() + node.first_member;
-    for (std::int32_t i = 0; i < node.b; ++i, ++m) {
+    const Member* m = pattern.members.data() + node.chars.first_member;
+    for (std::int32_t i = 0; i < node.chars.member_count; ++i, ++m) {
         int low = compare_chars(node.mode, m->comparison, text, m->low, m->flags);
         if (!m->range) {
             if (low == 0) return true;
@@ -90,6 +90,12 @@ const Byte* step_chars(const Compiled_Pattern& pattern, const Node& node, const 
     return p + length;
 }
 
+// The set a simple repetition's continuation starts with; null: any byte.
+inline const bool* continuation_filter(const Byte_Set* sets, const Node& repetition) {
+    std::int32_t set = repetition.repetition.continuation_set;
+    return set >= 0 ? sets[set].has.data() : nullptr;
+}
+
 // Where a continuation may start: every position, or one whose byte is in the set.
 bool may_continue(const bool* filter, const Byte* q, const Byte* end) { return !filter || (q < end && filter[*q]); }
 
@@ -103,31 +109,77 @@ bool filter_accepts(const Start_Filter& filter, const Byte* q, const Byte* end) 
     return true;
 }
 
-#ifdef __SSE2__
-// Bytes of the chunk equal to any of the probe's bytes.
-inline __m128i equal_any(__m128i chunk, const __m128i* bytes, int size) {
-    __m128i hits = _mm_cmpeq_epi8(chunk, bytes[0]);
-    for (int j = 1; j < size; ++j) hits = _mm_or_si128(hits, _mm_cmpeq_epi8(chunk, bytes[j]));
-    return hits;
+// The probe scan with vectors, one template for each instruction set: an
+// instruction set's Probe_Vectors holds one probe's set in its registers and
+// gives, for the `block` bytes at a position, a bit per byte in the set.
+// Returns the first position the filter accepts (`found`), or where fewer
+// than `block` bytes remain to scan.
+template <class Probe_Vectors>
+inline const Byte* scan_blocks(const Start_Filter& filter, const Byte* q, const Byte* end, bool& found) {
+    const auto& first = filter.probes[0];
+    const auto& second = filter.probes[1];
+    const Probe_Vectors a(first), b(second);
+    const int reach = first.offset > second.offset ? first.offset : second.offset;
+    while (end - q >= Probe_Vectors::block + reach) {
+        unsigned mask = a.mask(q + first.offset);
+        if (mask && second.size > 0) mask &= b.mask(q + second.offset);
+        while (mask) {
+            const Byte* c = q + __builtin_ctz(mask);
+            if (filter_accepts(filter, c, end)) {
+                found = true;
+                return c;
+            }
+            mask &= mask - 1;
+        }
+        q += Probe_Vectors::block;
+    }
+    found = false;
+    return q;
 }
 
-inline unsigned probe_mask(const Byte* at, const __m128i* bytes, int size) {
-    __m128i low = equal_any(_mm_loadu_si128(reinterpret_cast<const __m128i*>(at)), bytes, size);
-    __m128i high = equal_any(_mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 16)), bytes, size);
-    return static_cast<unsigned>(_mm_movemask_epi8(low)) | (static_cast<unsigned>(_mm_movemask_epi8(high)) << 16);
+#ifdef __SSE2__
+// A small set (at most four bytes) in 16-byte vectors, two per block: SSE2
+// has no byte shuffle for the nibble tables.
+struct Sse2_Probe_Vectors {
+    static constexpr int block = 32;
+    int size;
+    __m128i bytes[4];
+
+    static bool can_scan(const Start_Filter::Probe& probe) { return probe.small(); }
+
+    explicit Sse2_Probe_Vectors(const Start_Filter::Probe& probe) : size(probe.size) {
+        for (int j = 0; j < size && j < 4; ++j) bytes[j] = _mm_set1_epi8(static_cast<char>(probe.bytes[j]));
+    }
+
+    unsigned mask(const Byte* at) const { return half_mask(at) | (half_mask(at + 16) << 16); }
+
+private:
+    unsigned half_mask(const Byte* at) const {
+        __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+        __m128i hits = _mm_cmpeq_epi8(chunk, bytes[0]);
+        for (int j = 1; j < size; ++j) hits = _mm_or_si128(hits, _mm_cmpeq_epi8(chunk, bytes[j]));
+        return static_cast<unsigned>(_mm_movemask_epi8(hits));
+    }
+};
+
+const Byte* scan_sse2(const Start_Filter& filter, const Byte* q, const Byte* end, bool& found) {
+    return scan_blocks<Sse2_Probe_Vectors>(filter, q, end, found);
 }
 #endif
 
 #if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
 #define KELREGEXP_AVX2 1
-// One probe's set as 32-byte vectors: its bytes to compare with, or its nibble tables.
-struct Probe_Vectors {
+// Any set in 32-byte vectors: its bytes to compare with, or its nibble tables.
+// Only processors that have AVX2 run these (the caller checks), so they are
+// compiled for it whatever the build's baseline.
+struct Avx2_Probe_Vectors {
+    static constexpr int block = 32;
     bool small;
     int size;
     __m256i bytes[4];
     __m256i low_clear, low_set, bit_of_high;
 
-    __attribute__((target("avx2"))) explicit Probe_Vectors(const Start_Filter::Probe& probe)
+    __attribute__((target("avx2"))) explicit Avx2_Probe_Vectors(const Start_Filter::Probe& probe)
         : small(probe.small()), size(probe.size) {
         for (int j = 0; j < size && j < 4; ++j) bytes[j] = _mm256_set1_epi8(static_cast<char>(probe.bytes[j]));
         low_clear = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(probe.low[0].data())));
@@ -155,29 +207,11 @@ struct Probe_Vectors {
     }
 };
 
-// The probe scan with 32-byte vectors, on processors that have them. Returns
-// the first accepted position, or where fewer than 32 bytes remain to scan.
-__attribute__((target("avx2"))) const Byte* scan_avx2(const Start_Filter& filter, const Byte* q, const Byte* end,
-                                                      bool& found) {
-    const auto& first = filter.probes[0];
-    const auto& second = filter.probes[1];
-    const Probe_Vectors a(first), b(second);
-    int reach = first.offset > second.offset ? first.offset : second.offset;
-    while (end - q >= 32 + reach) {
-        unsigned mask = a.mask(q + first.offset);
-        if (mask && second.size > 0) mask &= b.mask(q + second.offset);
-        while (mask) {
-            const Byte* c = q + __builtin_ctz(mask);
-            if (filter_accepts(filter, c, end)) {
-                found = true;
-                return c;
-            }
-            mask &= mask - 1;
-        }
-        q += 32;
-    }
-    found = false;
-    return q;
+// Flattened: the template and the vector operations are inlined into this
+// AVX2 function (they cannot be inlined into a function built without it).
+__attribute__((target("avx2"), flatten)) const Byte* scan_avx2(const Start_Filter& filter, const Byte* q,
+                                                               const Byte* end, bool& found) {
+    return scan_blocks<Avx2_Probe_Vectors>(filter, q, end, found);
 }
 #endif
 
@@ -189,36 +223,24 @@ public:
     // The first position at or after q that the filter accepts, or the end.
     const Byte* next(const Byte* q) {
         if (filter_.use_memchr) return next_by_memchr(q);
+        const auto& first = filter_.probes[0];
 #ifdef KELREGEXP_AVX2
         static const bool avx2 = __builtin_cpu_supports("avx2");
-        if (avx2 && filter_.probes[0].size > 0) {
+        if (avx2 && first.size > 0) {
             bool found;
             q = scan_avx2(filter_, q, end_, found);
             if (found) return q;
         }
 #endif
 #ifdef __SSE2__
-        const auto& first = filter_.probes[0];
-        const auto& second = filter_.probes[1];
-        if (first.size > 0 && first.small() && second.small()) {
-            __m128i a[4], b[4];
-            for (int j = 0; j < first.size; ++j) a[j] = _mm_set1_epi8(static_cast<char>(first.bytes[j]));
-            for (int j = 0; j < second.size; ++j) b[j] = _mm_set1_epi8(static_cast<char>(second.bytes[j]));
-            int reach = first.offset > second.offset ? first.offset : second.offset;
-            while (end_ - q >= 32 + reach) {
-                unsigned mask = probe_mask(q + first.offset, a, first.size);
-                if (mask && second.size > 0) mask &= probe_mask(q + second.offset, b, second.size);
-                while (mask) {
-                    const Byte* c = q + __builtin_ctz(mask);
-                    if (filter_accepts(filter_, c, end_)) return c;
-                    mask &= mask - 1;
-                }
-                q += 32;
-            }
+        if (first.size > 0 && Sse2_Probe_Vectors::can_scan(first) && Sse2_Probe_Vectors::can_scan(filter_.probes[1])) {
+            bool found;
+            q = scan_sse2(filter_, q, end_, found);
+            if (found) return q;
         }
 #endif
         // Byte by byte, on the probe's offset (or the first) whose set is rarest.
-        const int offset = filter_.probes[0].size > 0 ? filter_.probes[0].offset : 0;
+        const int offset = first.size > 0 ? first.offset : 0;
         const bool* in_set = filter_.sets[offset].has.data();
         for (; end_ - q > offset; ++q)
             if (in_set[q[offset]] && filter_accepts(filter_, q, end_)) return q;
@@ -345,7 +367,7 @@ forward:
         const Node& node = nodes[n];
         switch (node.op) {
             case Op::byte_set:
-                if (p < end && sets[node.a].has[*p]) {
+                if (p < end && sets[node.byte_set.set].has[*p]) {
                     ++p;
                     n = node.next;
                     continue;
@@ -375,16 +397,16 @@ forward:
                 n = node.next;
                 continue;
             case Op::alternation:
-                choices_.push_back({resume, node.a, p, nullptr});
+                choices_.push_back({resume, node.alternation.second, p, nullptr});
                 n = node.next;
                 continue;
             case Op::look_negative:
             case Op::look_positive:
                 start_pass(n, false, p);
-                n = node.a;
+                n = node.look.body;
                 continue;
             case Op::capture_start:
-                if (capturing) records_[node.a] = p;
+                if (capturing) records_[node.capture_start.slot] = p;
                 n = node.next;
                 continue;
             case Op::capture_end:
@@ -398,8 +420,8 @@ forward:
                 if (node.flags & flag_simple) {
                     // One byte per pass: passes are a scan, and the
                     // continuation is tried only where it can start.
-                    const bool* body = sets[nodes[node.a].a].has.data();
-                    const bool* filter = node.b >= 0 ? sets[node.b].has.data() : nullptr;
+                    const bool* body = sets[nodes[node.repetition.body].byte_set.set].has.data();
+                    const bool* filter = continuation_filter(sets, node);
                     const Byte* low = p;
                     if (is_plus(node.repeat)) {
                         if (!(p < end && body[*p])) goto fail;
@@ -437,13 +459,13 @@ forward:
                     case Repeat::star:
                         choices_.push_back({resume, node.next, p, nullptr});
                         start_pass(n, false, p);
-                        n = node.a;
+                        n = node.repetition.body;
                         continue;
                     case Repeat::plus:
                     case Repeat::plus_possessive:
                     case Repeat::plus_lazy:
                         start_pass(n, true, p);
-                        n = node.a;
+                        n = node.repetition.body;
                         continue;
                     case Repeat::star_lazy:
                     case Repeat::optional_lazy:
@@ -452,7 +474,7 @@ forward:
                         continue;
                     default:  // star_possessive, optional, optional_possessive
                         start_pass(n, false, p);
-                        n = node.a;
+                        n = node.repetition.body;
                         continue;
                 }
         }
@@ -466,7 +488,8 @@ forward:
         for (std::size_t i = reports_.size(); i > frame.report_base; --i) {
             const Report& r = reports_[i - 1];
             const Node& end_node = nodes[r.node];
-            state.callback(end_node.b, reinterpret_cast<const char*>(records_[end_node.a]),
+            state.callback(end_node.capture_end.number,
+                           reinterpret_cast<const char*>(records_[end_node.capture_end.slot]),
                            reinterpret_cast<const char*>(r.end), state.context);
         }
         reports_.resize(frame.report_base);
@@ -492,7 +515,7 @@ forward:
                 if (empty) goto fail;
                 if (!frame.first_pass) choices_.push_back({resume, owner.next, p, nullptr});
                 start_pass(frame.node, false, p);
-                n = owner.a;
+                n = owner.repetition.body;
                 goto forward;
             case Repeat::star_possessive:
             case Repeat::plus_possessive:
@@ -501,7 +524,7 @@ forward:
                     goto forward;
                 }
                 start_pass(frame.node, false, p);
-                n = owner.a;
+                n = owner.repetition.body;
                 goto forward;
             case Repeat::star_lazy:
             case Repeat::plus_lazy:
@@ -536,13 +559,13 @@ fail:
                 case pop_report: reports_.pop_back(); continue;
                 case lazy_pass:
                     start_pass(c.node, false, c.position);
-                    n = nodes[c.node].a;
+                    n = nodes[c.node].repetition.body;
                     p = c.position;
                     goto forward;
                 case lazy_bytes: {
                     const Node& node = nodes[c.node];
-                    const bool* body = sets[nodes[node.a].a].has.data();
-                    const bool* filter = node.b >= 0 ? sets[node.b].has.data() : nullptr;
+                    const bool* body = sets[nodes[node.repetition.body].byte_set.set].has.data();
+                    const bool* filter = continuation_filter(sets, node);
                     const Byte* q = c.position;
                     do {
                         if (!(q < end && body[*q])) goto next_choice;
@@ -556,7 +579,7 @@ fail:
                 }
                 case greedy_bytes: {
                     const Node& node = nodes[c.node];
-                    const bool* filter = node.b >= 0 ? sets[node.b].has.data() : nullptr;
+                    const bool* filter = continuation_filter(sets, node);
                     const Byte* q = c.position;
                     do {
                         if (q == c.low) goto next_choice;

@@ -2,8 +2,7 @@
 
 #include <array>
 
-using kelregexp::Matcher;
-using kelregexp::Matcher_Lease;
+namespace kelregexp {
 
 namespace {
 
@@ -62,10 +61,10 @@ void expand_into(std::string& out, std::string_view template_text, std::string_v
 
 // A lease whose budget is that of an operation on `size` bytes.
 struct Budgeted_Lease : Matcher_Lease {
-    explicit Budgeted_Lease(std::size_t size) : size(size) { (*this)->set_budget(kelregexp::step_budget(size)); }
+    explicit Budgeted_Lease(std::size_t size) : size(size) { (*this)->set_budget(step_budget(size)); }
     // Raises the budget error if a search of the operation gave up.
     void check() const {
-        if ((*this)->exhausted()) throw Match_Budget_Error(kelregexp::step_budget(size), size);
+        if ((*this)->exhausted()) throw Match_Budget_Error(step_budget(size), size);
     }
     std::size_t size;
 };
@@ -73,8 +72,8 @@ struct Budgeted_Lease : Matcher_Lease {
 }  // namespace
 
 Regular_Expression::Regular_Expression(std::string_view pattern, int encoding_mode, int options) {
-    kelregexp::Compile_Error error;
-    if (!kelregexp::compile(pattern, encoding_mode, options, pattern_, &error))
+    Compile_Error error;
+    if (!compile(pattern, encoding_mode, options, pattern_, &error))
         throw Regular_Expression_Error(error.position, error.reason ? error.reason : "invalid pattern");
 }
 
@@ -104,8 +103,8 @@ std::ptrdiff_t Regular_Expression::find(std::string_view text) const {
 }
 
 bool Regular_Expression::search_in(Matcher& matcher, std::string_view text, std::ptrdiff_t start,
-                                   std::ptrdiff_t& match_start, std::ptrdiff_t& match_end,
-                                   kelregexp::Capture_Callback callback, void* context) const {
+                                   std::ptrdiff_t& match_start, std::ptrdiff_t& match_end, Capture_Callback callback,
+                                   void* context) const {
     match_start = match_end = -1;
     if (start < 0 || start >= static_cast<std::ptrdiff_t>(text.size())) return false;
     Match_State state{text.data(), text.data() + text.size(), callback, context};
@@ -198,7 +197,7 @@ bool Regular_Expression::replace_all_into(std::string_view text, std::string_vie
     // Captures are recorded only when the template names one.
     Template_Captures captures;
     const bool capturing = names_captures(template_text);
-    const kelregexp::Capture_Callback callback = capturing ? store_template_capture : nullptr;
+    const Capture_Callback callback = capturing ? store_template_capture : nullptr;
     std::ptrdiff_t copied = 0, s, e, from = 0;
     while (search_in(*matcher, text, from, s, e, callback, &captures)) {
         if (stats.replaced++ == 0) out.reserve(text.size() + text.size() / 8 + template_text.size());
@@ -210,7 +209,7 @@ bool Regular_Expression::replace_all_into(std::string_view text, std::string_vie
         copied = e;
         from = resume_index(text, s, e);
     }
-    stats.steps = kelregexp::step_budget(text.size()) - matcher->steps_left();
+    stats.steps = step_budget(text.size()) - matcher->steps_left();
     matcher.check();
     if (stats.replaced == 0) return false;
     out.append(text.substr(static_cast<std::size_t>(copied)));
@@ -227,5 +226,7 @@ std::string Regular_Expression::expand_template(std::string_view template_text, 
 }
 
 const char* Regular_Expression::next_position(const char* position) const {
-    return position + kelregexp::character_length(pattern_.mode, reinterpret_cast<const unsigned char*>(position));
+    return position + character_length(pattern_.mode, reinterpret_cast<const unsigned char*>(position));
 }
+
+}  // namespace kelregexp

@@ -5,7 +5,7 @@
 // state on its own thread).
 //
 // Every operation on a text runs on a budget of steps proportional to the
-// text's size (kelregexp::step_budget); an operation that exhausts it raises
+// text's size (step_budget); an operation that exhausts it raises
 // Match_Budget_Error instead of running on for hours. Results of operations
 // that stay within it do not depend on it.
 
@@ -19,6 +19,8 @@
 #include "kelregexp/compiled_pattern.hpp"
 #include "kelregexp/matcher.hpp"
 #include "kelregexp/regular_expression_error.hpp"
+
+namespace kelregexp {
 
 class Regular_Expression {
 public:
@@ -56,7 +58,7 @@ public:
     // Every match replaced by the expanded template; one budget for the whole text.
     virtual std::string replace_all(std::string_view text, std::string_view template_text) const;
     // What one replace_all did: the matches replaced and the steps taken
-    // (out of kelregexp::step_budget of the text's size).
+    // (out of step_budget of the text's size).
     struct Replace_Stats {
         std::size_t replaced = 0;
         std::int64_t steps = 0;
@@ -74,15 +76,16 @@ public:
     virtual const char* next_position(const char* position) const;
 
 private:
-    kelregexp::Compiled_Pattern pattern_;
+    Compiled_Pattern pattern_;
 
     // One search within an operation whose budget `matcher` holds, reporting
     // captures to `callback` if given; false also when the budget runs out
     // (the caller checks and raises).
-    bool search_in(kelregexp::Matcher& matcher, std::string_view text, std::ptrdiff_t start,
-                   std::ptrdiff_t& match_start, std::ptrdiff_t& match_end, kelregexp::Capture_Callback callback,
-                   void* context) const;
+    bool search_in(Matcher& matcher, std::string_view text, std::ptrdiff_t start, std::ptrdiff_t& match_start,
+                   std::ptrdiff_t& match_end, Capture_Callback callback, void* context) const;
     // Where the loops of split, find_all and replace_all go on after a match
     // ending at `match_end`: one character further when the match was empty.
     std::ptrdiff_t resume_index(std::string_view text, std::ptrdiff_t match_start, std::ptrdiff_t match_end) const;
 };
+
+}  // namespace kelregexp

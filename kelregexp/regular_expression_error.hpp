@@ -6,6 +6,8 @@
 
 #include "base/exception.hpp"
 
+namespace kelregexp {
+
 // A pattern that does not compile. The message is the same for every fault;
 // where and why are given beside it: the byte offset in the pattern (0 is
 // its first byte) and a short reason such as "group not closed".
@@ -39,3 +41,5 @@ public:
 private:
     std::int64_t budget_;
 };
+
+}  // namespace kelregexp

@@ -3,8 +3,12 @@
 
 #include "base/exception.hpp"
 
+namespace kelyaml {
+
 class Yaml_Error : public Error {
 public:
     using Error::Error;
     const char* type_name() const noexcept override { return "Yaml_Error"; }
 };
+
+}  // namespace kelyaml

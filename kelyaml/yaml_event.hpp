@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string_view>
 
+namespace kelyaml {
+
 enum class Yaml_Event_Kind : std::int32_t {
     none = 0,            // never delivered
     document_end = 1,    // end of the text, after every open collection has closed
@@ -20,3 +22,5 @@ struct Yaml_Event {
     std::string_view key;
     std::string_view value;
 };
+
+}  // namespace kelyaml

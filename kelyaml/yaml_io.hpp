@@ -8,6 +8,8 @@
 #include <functional>
 #include <string_view>
 
+namespace kelyaml {
+
 // A caller's growable array, seen through its length only.
 struct Array_Access {
     void* array = nullptr;
@@ -42,3 +44,5 @@ public:
     virtual void item(std::string_view& target) = 0;
     virtual void mapping(const Yaml_Entry_Handler& handler) = 0;
 };
+
+}  // namespace kelyaml

@@ -8,6 +8,8 @@
 #include "kelyaml/yaml_error.hpp"
 #include "kelyaml/yaml_scalar.hpp"
 
+namespace kelyaml {
+
 namespace {
 
 using Kind = Yaml_Event_Kind;
@@ -411,3 +413,5 @@ std::string_view Yaml_Reader::word() noexcept {
     while (!at_end() && is_word_byte(static_cast<unsigned char>(text_[pos_]), pos_ == start)) ++pos_;
     return text_.substr(start, pos_ - start);
 }
+
+}  // namespace kelyaml

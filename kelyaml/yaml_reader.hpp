@@ -21,6 +21,8 @@
 #include "kelyaml/yaml_event.hpp"
 #include "kelyaml/yaml_io.hpp"
 
+namespace kelyaml {
+
 // How much of the failing line an error message quotes.
 constexpr std::size_t ERROR_LINE_BYTES = 60;
 
@@ -111,3 +113,5 @@ private:
     std::string_view key_;
     std::string_view value_;
 };
+
+}  // namespace kelyaml

@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <limits>
 
+namespace kelyaml {
+
 namespace {
 
 bool is_white(char c) noexcept { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
@@ -117,3 +119,5 @@ std::string yaml_utf8(char32_t c) {
     }
     return out;
 }
+
+}  // namespace kelyaml

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+namespace kelyaml {
+
 // Leading white space, an optional sign, decimal digits up to the first
 // non-digit; wraps modulo 2^32 with no overflow check; no digits gives 0.
 std::uint32_t yaml_decimal(std::string_view value) noexcept;
@@ -24,3 +26,5 @@ std::optional<char32_t> yaml_first_code_point(std::string_view value) noexcept;
 
 // The UTF-8 form of a code point; empty for a surrogate or a value above U+10FFFF.
 std::string yaml_utf8(char32_t code_point);
+
+}  // namespace kelyaml

@@ -5,6 +5,8 @@
 #include "kelyaml/yaml_error.hpp"
 #include "kelyaml/yaml_scalar.hpp"
 
+namespace kelyaml {
+
 namespace {
 
 using Kind = Yaml_Event_Kind;
@@ -139,3 +141,5 @@ void Yaml_Writer::mapping(const Yaml_Entry_Handler& handler) {
     handler();
     end();
 }
+
+}  // namespace kelyaml

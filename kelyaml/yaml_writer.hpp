@@ -10,6 +10,8 @@
 #include "kelyaml/yaml_event.hpp"
 #include "kelyaml/yaml_io.hpp"
 
+namespace kelyaml {
+
 class Yaml_Writer : public Yaml_IO {
 public:
     // Writes the header when `type` is not empty. Throws "YAML Writer Initialization Error".
@@ -55,3 +57,5 @@ private:
     std::string buffer_;
     std::vector<Yaml_Event_Kind> open_;  // kind of each open collection
 };
+
+}  // namespace kelyaml

@@ -8,6 +8,11 @@
 #include "kelyaml/yaml_error.hpp"
 #include "kelyaml/yaml_reader.hpp"
 
+using kelyaml::Array_Access;
+using kelyaml::Yaml_Error;
+using kelyaml::Yaml_Event_Kind;
+using kelyaml::Yaml_Reader;
+
 const std::shared_ptr<Option_Store> proxy_options = std::make_shared<Option_Store>();
 
 namespace {

@@ -10,12 +10,21 @@
 #include "win32/windows.hpp"
 #include "zib/proxy_settings.hpp"
 
+using kelregexp::Match_Budget_Error;
+using kelregexp::Regular_Expression;
+using kelregexp::Regular_Expression_Error;
+using kelyaml::Array_Access;
+using kelyaml::Yaml_Reader;
+
 std::shared_ptr<const Rule_List> rules = std::make_shared<const Rule_List>();
 
 namespace {
 
-constexpr int uri_mode = 1, uri_options = 2;
-constexpr int search_mode = 1, search_options = 18;
+// Both in mode A with case ignored; in page text `.` and negated classes also
+// stop at line ends.
+constexpr int uri_mode = kelregexp::mode_a, uri_options = kelregexp::option_ignore_case;
+constexpr int search_mode = kelregexp::mode_a,
+              search_options = kelregexp::option_ignore_case | kelregexp::option_multiline;
 constexpr const char* settings_name = "setting.yaml";
 
 // Guards only the exchange of the `rules` pointer: held for a copy or a swap,

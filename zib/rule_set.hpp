@@ -22,8 +22,8 @@ struct Rule {
     std::string uri;
     std::string search;
     std::string replace;
-    std::unique_ptr<const Regular_Expression> uri_pattern;
-    std::unique_ptr<const Regular_Expression> search_pattern;
+    std::unique_ptr<const kelregexp::Regular_Expression> uri_pattern;
+    std::unique_ptr<const kelregexp::Regular_Expression> search_pattern;
     std::int32_t valid = 0;
 };
 

@@ -1,4 +1,4 @@
-// replace_all in mode A with options 0x12 (locale comparison, case ignored,
+// replace_all in mode A with options I and M (locale comparison, case ignored,
 // multi-line), as the rule set runs it, against PCRE2's interpreter and JIT
 // (caseless) on the same patterns and templates. All outputs are checked to
 // be byte-identical first; a table of MB/s and ratios closes the run.
@@ -18,6 +18,11 @@
 
 #include "kelregexp/regular_expression.hpp"
 #include "template_expansion.hpp"
+
+using kelregexp::mode_a;
+using kelregexp::option_ignore_case;
+using kelregexp::option_multiline;
+using kelregexp::Regular_Expression;
 
 namespace {
 
@@ -91,7 +96,7 @@ private:
 std::string page;
 
 void run_ours(benchmark::State& state, const Case* c) {
-    Regular_Expression re(c->ours, 1, 0x12);
+    Regular_Expression re(c->ours, mode_a, option_ignore_case | option_multiline);
     for (auto _ : state) benchmark::DoNotOptimize(re.replace_all(page, c->template_text));
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * page.size()));
 }
@@ -126,7 +131,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     for (const auto& c : cases) {
-        Regular_Expression ours(c.ours, 1, 0x12);
+        Regular_Expression ours(c.ours, mode_a, option_ignore_case | option_multiline);
         std::string want = ours.replace_all(page, c.template_text);
         Pcre_Replacer interpreter(c.pcre, false), jit(c.pcre, true);
         if (interpreter.replace_all(page, c.template_text) != want || jit.replace_all(page, c.template_text) != want) {

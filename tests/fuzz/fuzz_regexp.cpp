@@ -9,6 +9,10 @@
 
 #include "kelregexp/regular_expression.hpp"
 
+using kelregexp::Match_Budget_Error;
+using kelregexp::Regular_Expression;
+using kelregexp::Regular_Expression_Error;
+
 namespace {
 
 // Every operation ends within the step budget of its text, however much the
@@ -26,7 +30,7 @@ void check(bool condition) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 3) return 0;
-    int mode = data[0] % 7;
+    int mode = data[0] % kelregexp::mode_count;
     int options = data[1];
     std::size_t pattern_length = data[2] % (max_pattern + 1);
     data += 3;

@@ -15,6 +15,16 @@
 #include "kelyaml/yaml_scalar.hpp"
 #include "kelyaml/yaml_writer.hpp"
 
+using kelyaml::Array_Access;
+using kelyaml::Yaml_Error;
+using kelyaml::Yaml_Event;
+using kelyaml::Yaml_Event_Kind;
+using kelyaml::yaml_first_code_point;
+using kelyaml::Yaml_IO;
+using kelyaml::Yaml_Reader;
+using kelyaml::yaml_utf8;
+using kelyaml::Yaml_Writer;
+
 namespace {
 
 using Kind = Yaml_Event_Kind;

@@ -8,6 +8,10 @@
 
 #include "regexp_test_support.hpp"
 
+using kelregexp::Match_Budget_Error;
+using kelregexp::mode_a;
+using kelregexp::Regular_Expression;
+
 namespace {
 
 const char* const catastrophic = "(x*)(x*)(x*)(x*)(x*)(x*)y";
@@ -15,7 +19,7 @@ const char* const catastrophic = "(x*)(x*)(x*)(x*)(x*)(x*)y";
 std::string catastrophic_line() { return std::string(100, 'x') + "z y"; }
 
 TEST(Budget, EveryOperationGivesUpOnACatastrophicPattern) {
-    const Regular_Expression re(catastrophic, 1, 0x12);
+    const Regular_Expression re(catastrophic, mode_a, ignore_case_multiline);
     const std::string text = catastrophic_line();
     const std::function<void()> operations[] = {
         [&] { re.replace_all(text, "-"); },
@@ -45,7 +49,7 @@ TEST(Budget, EveryOperationGivesUpOnACatastrophicPattern) {
 // Each search of one replace_all is cheap here, but there are many of them:
 // the budget belongs to the whole operation, so the total is bounded too.
 TEST(Budget, OneBudgetForTheWholeOperation) {
-    const Regular_Expression re("(x*)(x*)(x*)(x*)(x*)(x*)y|q", 1, 0x12);
+    const Regular_Expression re("(x*)(x*)(x*)(x*)(x*)(x*)y|q", mode_a, ignore_case_multiline);
     std::string segment = std::string(12, 'x') + "z q ";
     Regular_Expression::Replace_Stats stats;
     EXPECT_EQ(re.replace_all(segment, "Q", stats), std::string(12, 'x') + "z Q ");
@@ -65,7 +69,7 @@ TEST(Budget, OrdinaryPatternsTakeFewStepsPerByte) {
     const char* patterns[] = {"\\<div class\\=\"ad\"\\>.*?\\</div\\>", "(?1:src|href)\\=\"http://(?2:[^\"/]*)/",
                               "banner|sponsor|tracking", "\\<(?1:\\w+)[^>]*\\>", ".*x"};
     for (const char* pattern : patterns) {
-        const Regular_Expression re(pattern, 1, 0x12);
+        const Regular_Expression re(pattern, mode_a, ignore_case_multiline);
         Regular_Expression::Replace_Stats stats;
         re.replace_all(page, "$1", stats);
         EXPECT_LT(stats.steps, 20 * static_cast<std::int64_t>(page.size())) << pattern;
@@ -75,8 +79,8 @@ TEST(Budget, OrdinaryPatternsTakeFewStepsPerByte) {
 // A capture callback that matches with another pattern on the same thread
 // gets state of its own: neither match disturbs the other.
 TEST(Budget, NestedMatchOnOneThread) {
-    const Regular_Expression outer("(?1:[a-z]+)(?2:[0-9]+)", 1, 0);
-    const Regular_Expression inner("[0-9]+", 1, 0);
+    const Regular_Expression outer("(?1:[a-z]+)(?2:[0-9]+)", mode_a, 0);
+    const Regular_Expression inner("[0-9]+", mode_a, 0);
     struct Context {
         const Regular_Expression* inner;
         std::vector<std::string> seen;

@@ -4,6 +4,20 @@
 
 #include "regexp_test_support.hpp"
 
+using kelregexp::mode_a;
+using kelregexp::mode_e;
+using kelregexp::mode_l;
+using kelregexp::mode_n;
+using kelregexp::mode_u;
+using kelregexp::mode_w;
+using kelregexp::option_ignore_case;
+using kelregexp::option_ignore_kana;
+using kelregexp::option_ignore_width;
+using kelregexp::option_locale;
+using kelregexp::option_multiline;
+using kelregexp::Regular_Expression;
+using kelregexp::Regular_Expression_Error;
+
 namespace {
 
 // Every class of compile error, with the byte offset and the reason the
@@ -59,7 +73,7 @@ TEST(Compile, ErrorsSayWhereAndWhy) {
     };
     for (const auto& c : cases) {
         try {
-            Regular_Expression re(c.pattern, 1, 0x12);
+            Regular_Expression re(c.pattern, mode_a, ignore_case_multiline);
             ADD_FAILURE() << c.pattern << " compiles";
         } catch (const Regular_Expression_Error& e) {
             EXPECT_EQ(e.message(), "Failed to Compile Regular Expression.") << c.pattern;
@@ -69,8 +83,8 @@ TEST(Compile, ErrorsSayWhereAndWhy) {
         }
     }
     try {
-        Regular_Expression re("a", 7, 0);
-        ADD_FAILURE() << "mode 7 accepted";
+        Regular_Expression re("a", kelregexp::mode_count, 0);
+        ADD_FAILURE() << "an unknown mode accepted";
     } catch (const Regular_Expression_Error& e) {
         EXPECT_EQ(e.reason(), "no such encoding mode");
     }
@@ -117,7 +131,7 @@ TEST(Compile, AcceptedForms) {
         "#99999999999999999999",
     };
     for (const char* pattern : good) EXPECT_TRUE(compiles(pattern)) << pattern;
-    EXPECT_FALSE(compiles("a", 7, 0)) << "no such mode";
+    EXPECT_FALSE(compiles("a", kelregexp::mode_count, 0)) << "no such mode";
 }
 
 TEST(Compile, NestingIsBoundedInsteadOfOverflowingTheStack) {
@@ -139,9 +153,15 @@ TEST(Compile, HeaderAtPatternStartSetsModeAndOptions) {
         const char* pattern;
         int mode, options, want_mode, want_options;
     } cases[] = {
-        {"abc", 1, 0x12, 1, 0x12},  {"?w:a", 1, 0, 4, 0},  {"?iu:a", 0, 0, 3, 2},
-        {"?m-i-:a", 1, 0x12, 1, 0}, {"?AN:a", 3, 0, 0, 0}, {"?x+b:a", 1, 0, 1, 9},
-        {"(?w:a)", 1, 0, 1, 0},     {"?1:a", 2, 4, 2, 4},  {"?ek:a", 1, 0x10, 6, 0x14},
+        {"abc", mode_a, ignore_case_multiline, mode_a, ignore_case_multiline},
+        {"?w:a", mode_a, 0, mode_w, 0},
+        {"?iu:a", mode_n, 0, mode_u, option_ignore_case},
+        {"?m-i-:a", mode_a, ignore_case_multiline, mode_a, 0},
+        {"?AN:a", mode_u, 0, mode_n, 0},
+        {"?x+b:a", mode_a, 0, mode_a, option_locale | option_ignore_width},
+        {"(?w:a)", mode_a, 0, mode_a, 0},
+        {"?1:a", mode_l, option_ignore_kana, mode_l, option_ignore_kana},
+        {"?ek:a", mode_a, option_multiline, mode_e, option_ignore_kana | option_multiline},
     };
     for (const auto& c : cases) {
         Regular_Expression re(c.pattern, c.mode, c.options);

@@ -16,6 +16,12 @@
 #include "kelregexp/regular_expression.hpp"
 #include "template_expansion.hpp"
 
+using kelregexp::mode_a;
+using kelregexp::option_ignore_case;
+using kelregexp::option_multiline;
+using kelregexp::Regular_Expression;
+using kelregexp::Regular_Expression_Error;
+
 namespace {
 
 struct Config {
@@ -54,7 +60,7 @@ private:
     int next_capture_ = 1;
 
     int pick(int n) { return std::uniform_int_distribution<int>(0, n - 1)(random_); }
-    bool multiline() const { return config_.options & 0x10; }
+    bool multiline() const { return config_.options & option_multiline; }
 
     int literal_byte() {
         return static_cast<unsigned char>(config_.alphabet[pick(static_cast<int>(config_.alphabet.size()))]);
@@ -169,7 +175,8 @@ public:
         int error;
         PCRE2_SIZE offset;
         // No start optimisation: PCRE2 10.42 misses some caseless matches after a look-ahead with it.
-        std::uint32_t flags = PCRE2_NEVER_UTF | PCRE2_NO_START_OPTIMIZE | ((options & 0x02) ? PCRE2_CASELESS : 0);
+        std::uint32_t flags =
+            PCRE2_NEVER_UTF | PCRE2_NO_START_OPTIMIZE | ((options & option_ignore_case) ? PCRE2_CASELESS : 0);
         code_.reset(pcre2_compile(reinterpret_cast<PCRE2_SPTR>(pattern.data()), pattern.size(), flags, &error, &offset,
                                   nullptr));
         if (code_) data_.reset(pcre2_match_data_create_from_pattern(code_.get(), nullptr));
@@ -251,7 +258,7 @@ void run_config(const Config& config) {
         ASSERT_TRUE(reference.ok()) << pattern.pcre;
         std::unique_ptr<Regular_Expression> ours;
         try {
-            ours = std::make_unique<Regular_Expression>(pattern.ours, 1, config.options);
+            ours = std::make_unique<Regular_Expression>(pattern.ours, mode_a, config.options);
         } catch (const Regular_Expression_Error&) {
             FAIL() << "does not compile: " << pattern.ours;
         }
@@ -301,14 +308,18 @@ TEST(Differential, ExactBytes) {
 
 TEST(Differential, AsciiFolding) {
     run_config({"ascii folding",
-                0x02,
+                option_ignore_case,
                 std::string("abcAB_1 \r\n\xE9\xC9", 12),
                 {{'a', 'c'}, {'B', 'C'}, {'0', '9'}, {0xC0, 0xFF}},
                 true});
 }
 
 TEST(Differential, LocaleCaselessMultiline) {
-    run_config({"locale, I and M", 0x12, "abcAB_1 \r\n.", {{'a', 'c'}, {'B', 'C'}, {'0', '9'}}, false});
+    run_config({"locale, I and M",
+                option_ignore_case | option_multiline,
+                "abcAB_1 \r\n.",
+                {{'a', 'c'}, {'B', 'C'}, {'0', '9'}},
+                false});
 }
 
 }  // namespace

@@ -6,6 +6,12 @@
 
 #include "regexp_test_support.hpp"
 
+using kelregexp::mode_a;
+using kelregexp::option_ignore_case;
+using kelregexp::option_locale;
+using kelregexp::option_multiline;
+using kelregexp::Regular_Expression;
+
 namespace {
 
 struct Case {
@@ -13,7 +19,7 @@ struct Case {
     std::string text;
     const char* want;  // span_of's answer
     int options = 0;
-    int mode = 1;
+    int mode = mode_a;
 };
 
 void run_cases(const std::vector<Case>& cases) {
@@ -41,8 +47,8 @@ TEST(Atoms, LiteralsCodesAndEscapes) {
         {"\\S", "ab c", "2,3"},
         {".", "", "none"},
         {"a.c", "a\nc", "0,3"},
-        {"a.c", "a\nc", "none", 0x10},
-        {"a.c", "a\rc", "none", 0x12},
+        {"a.c", "a\nc", "none", option_multiline},
+        {"a.c", "a\rc", "none", ignore_case_multiline},
     });
 }
 
@@ -55,14 +61,14 @@ TEST(Atoms, Classes) {
         {"[^a]", "aab", "2,3"},
         {"[~a]", "aab", "2,3"},
         {"[^a]", "a\rb", "1,2"},
-        {"[^a]", "a\rb", "2,3", 0x10},
-        {"[^a]", "a\nb", "2,3", 0x12},
+        {"[^a]", "a\rb", "2,3", option_multiline},
+        {"[^a]", "a\nb", "2,3", ignore_case_multiline},
         {"[#48-#57]+", "ab12", "2,4"},
         {"[--/]+", "a-./", "1,4"},
         {"[a-z]+", "Hello", "1,5"},
-        {"[a-z]+", "Hello", "0,5", 0x02},
-        {"[a-z]+", "Hello", "0,5", 0x12},
-        {"[^x]", "X", "none", 0x02},
+        {"[a-z]+", "Hello", "0,5", option_ignore_case},
+        {"[a-z]+", "Hello", "0,5", ignore_case_multiline},
+        {"[^x]", "X", "none", option_ignore_case},
     });
 }
 
@@ -71,12 +77,12 @@ TEST(Anchors, StartEndAndWords) {
         {"^abc", "abc", "0,3"},
         {"%abc", "abc", "0,3"},
         {"^b", "a\nb", "none"},
-        {"^b", "a\nb", "2,3", 0x12},
-        {"^b", "a\rb", "2,3", 0x12},
+        {"^b", "a\nb", "2,3", ignore_case_multiline},
+        {"^b", "a\rb", "2,3", ignore_case_multiline},
         {"a$", "ab", "none"},
         {"a$", "ba", "1,2"},
-        {"a$", "a\nb", "0,1", 0x10},
-        {"a$", "a\rb", "0,1", 0x12},
+        {"a$", "a\nb", "0,1", option_multiline},
+        {"a$", "a\rb", "0,1", ignore_case_multiline},
         {"$", "abc", "none"},
         {"<abc>", "x abc y", "2,5"},
         {"<abc>", "xabc", "none"},
@@ -178,16 +184,16 @@ TEST(LookAhead, PositiveAndNegative) {
 TEST(Comparisons, ModeAChoosesByOptions) {
     run_cases({
         {"abc", "xABC", "none", 0},
-        {"abc", "xABC", "1,4", 0x02},
-        {"abc", "xABC", "1,4", 0x12},
-        {"ABC", "xabc", "1,4", 0x03},
-        {"[A-C]+", "xabcd", "1,4", 0x02},
+        {"abc", "xABC", "1,4", option_ignore_case},
+        {"abc", "xABC", "1,4", ignore_case_multiline},
+        {"ABC", "xabc", "1,4", option_locale | option_ignore_case},
+        {"[A-C]+", "xabcd", "1,4", option_ignore_case},
         {"?i:abc", "xABC", "1,4", 0},
         {"(?i:a)b", "AB", "none", 0},
         {"(?i:a)b", "Ab", "0,2", 0},
         {"?i:a(?i-:b)c", "AbC", "0,3", 0},
         {"?i:a(?i-:b)c", "ABC", "none", 0},
-        {"?n:abc", "ABC", "none", 0x12},  // mode N is always exact
+        {"?n:abc", "ABC", "none", ignore_case_multiline},  // mode N is always exact
     });
 }
 
@@ -195,13 +201,13 @@ TEST(Search, SkipsToPlausiblePositionsWithoutChangingResults) {
     // Long texts where the first character is rare or absent.
     std::string text(100000, 'x');
     text += "aDvErTiSeMeNt";
-    EXPECT_EQ(span_of("advertisement", text, 1, 0x12), "100000,100013");
-    EXPECT_EQ(span_of("advertisement", text, 1, 0), "none");
-    EXPECT_EQ(span_of("zz|advert", text, 1, 0x02), "100000,100006");
-    EXPECT_EQ(span_of("x*advert", text, 1, 0x02), "0,100006");
-    EXPECT_EQ(span_of("<ad", "aad ad", 1, 0), "4,6");
+    EXPECT_EQ(span_of("advertisement", text, mode_a, ignore_case_multiline), "100000,100013");
+    EXPECT_EQ(span_of("advertisement", text, mode_a, 0), "none");
+    EXPECT_EQ(span_of("zz|advert", text, mode_a, option_ignore_case), "100000,100006");
+    EXPECT_EQ(span_of("x*advert", text, mode_a, option_ignore_case), "0,100006");
+    EXPECT_EQ(span_of("<ad", "aad ad", mode_a, 0), "4,6");
     // A capture reported by a look-ahead of a failed attempt stays.
-    Regular_Expression re("~(?1:[a-z]+)\\d", 1, 0);
+    Regular_Expression re("~(?1:[a-z]+)\\d", mode_a, 0);
     Regular_Expression::Captures captures;
     EXPECT_EQ(re.find_with_captures("ab1", captures), 2);
     EXPECT_EQ(captures[1], "b");
@@ -210,9 +216,9 @@ TEST(Search, SkipsToPlausiblePositionsWithoutChangingResults) {
 TEST(Matching, LongTextsNeedNoDeepStack) {
     std::string line(1 << 20, 'a');
     line += "</div>";
-    EXPECT_EQ(span_of("a.*?\\</div\\>", line, 1, 0x12), "0," + std::to_string(line.size()));
-    EXPECT_EQ(span_of("(a|b)*?\\<", line, 1, 0x12), "0," + std::to_string(line.size() - 5));
-    EXPECT_EQ(span_of("(a|b)*\\<", line, 1, 0), "0," + std::to_string(line.size() - 5));
+    EXPECT_EQ(span_of("a.*?\\</div\\>", line, mode_a, ignore_case_multiline), "0," + std::to_string(line.size()));
+    EXPECT_EQ(span_of("(a|b)*?\\<", line, mode_a, ignore_case_multiline), "0," + std::to_string(line.size() - 5));
+    EXPECT_EQ(span_of("(a|b)*\\<", line, mode_a, 0), "0," + std::to_string(line.size() - 5));
 }
 
 // Everything the rule set does, on a thread with the 1 MiB stack that
@@ -221,8 +227,8 @@ void* work_on_small_stack(void* result) {
     std::string line(1 << 20, 'a');
     line += "</div>";
     std::string& out = *static_cast<std::string*>(result);
-    out = span_of("a.*?\\</div\\>", line, 1, 0x12) + " " + span_of("(a|b)*\\<", line, 1, 0) + " " +
-          span_of("(x|a)*?\\<", line, 1, 0) + " " + span_of("(?1:a)+!\\<", line, 1, 0) + " " +
+    out = span_of("a.*?\\</div\\>", line, mode_a, ignore_case_multiline) + " " + span_of("(a|b)*\\<", line, mode_a, 0) +
+          " " + span_of("(x|a)*?\\<", line, mode_a, 0) + " " + span_of("(?1:a)+!\\<", line, mode_a, 0) + " " +
           span_of(std::string(kelregexp::max_nesting, '(') + "a" + std::string(kelregexp::max_nesting, ')'), "a");
     return nullptr;
 }

@@ -4,10 +4,15 @@
 
 #include "regexp_test_support.hpp"
 
+using kelregexp::option_ignore_case;
+using kelregexp::option_locale;
+using kelregexp::option_multiline;
+
 namespace {
 
-// Mode numbers.
-constexpr int N = 0, A = 1, L = 2, U = 3, W = 4, S = 5, E = 6;
+// Short names for the modes, as the option header spells them.
+constexpr int N = kelregexp::mode_n, A = kelregexp::mode_a, L = kelregexp::mode_l, U = kelregexp::mode_u,
+              W = kelregexp::mode_w, S = kelregexp::mode_s, E = kelregexp::mode_e;
 
 TEST(Modes, Utf8) {
     const std::string a_acute = "\xC3\xA1", hiragana_a = "\xE3\x81\x82";
@@ -20,14 +25,14 @@ TEST(Modes, Utf8) {
     EXPECT_EQ(span_of(".", hiragana_a, U), "0,3");
     EXPECT_EQ(span_of(".", "\xE3\x81", U), "0,2");  // a truncated character runs to the end
     EXPECT_EQ(span_of("[^a]", "\xE3\x81", U), "0,2");
-    EXPECT_EQ(span_of("[^a]", "\xE3\x81", U, 0x10), "0,2");
+    EXPECT_EQ(span_of("[^a]", "\xE3\x81", U, option_multiline), "0,2");
     EXPECT_EQ(span_of("a.b", "a" + hiragana_a + "b", U), "0,5");
     EXPECT_EQ(span_of("#$F0.", "\xF0\x9F\x98\x80", U), "0,2");  // 0xF0 counts as one byte
     // The search steps by characters: a trail byte is never a start.
     EXPECT_EQ(span_of("#$81", hiragana_a + "\x81", U), "3,4");
     // ASCII folding applies to one-byte characters only.
-    EXPECT_EQ(span_of("ABC", "abc", U, 0x02), "0,3");
-    EXPECT_EQ(span_of("[a-z]+", "X" + a_acute + "Y", U, 0x02), "0,1");
+    EXPECT_EQ(span_of("ABC", "abc", U, option_ignore_case), "0,3");
+    EXPECT_EQ(span_of("[a-z]+", "X" + a_acute + "Y", U, option_ignore_case), "0,1");
 }
 
 TEST(Modes, Utf16BothByteOrders) {
@@ -39,17 +44,17 @@ TEST(Modes, Utf16BothByteOrders) {
         EXPECT_EQ(span_of("\x80", utf16(u"\u20AC", big), mode), "0,2");
         EXPECT_EQ(span_of("b", utf16(u"ab", big) + "b", mode), "2,4");
         EXPECT_EQ(span_of(".", utf16(u"a", big).substr(0, 1), mode), "none");
-        EXPECT_EQ(span_of(".", utf16(u"a\n", big), mode, 0x10), "0,2");
-        EXPECT_EQ(span_of("a.", utf16(u"a\n", big), mode, 0x10), "none");
-        EXPECT_EQ(span_of("a.", utf16(u"a\u010A", big), mode, 0x10), "0,4");
+        EXPECT_EQ(span_of(".", utf16(u"a\n", big), mode, option_multiline), "0,2");
+        EXPECT_EQ(span_of("a.", utf16(u"a\n", big), mode, option_multiline), "none");
+        EXPECT_EQ(span_of("a.", utf16(u"a\u010A", big), mode, option_multiline), "0,4");
         EXPECT_EQ(span_of("\\n", utf16(u"x\r\n", big), mode), "2,6");
-        EXPECT_EQ(span_of("^b", utf16(u"a\nb", big), mode, 0x10), "4,6");
-        EXPECT_EQ(span_of("a$", utf16(u"a\rb", big), mode, 0x10), "0,2");
+        EXPECT_EQ(span_of("^b", utf16(u"a\nb", big), mode, option_multiline), "4,6");
+        EXPECT_EQ(span_of("a$", utf16(u"a\rb", big), mode, option_multiline), "0,2");
         EXPECT_EQ(span_of("<ab>", utf16(u"x ab y", big), mode), "4,8");
         EXPECT_EQ(span_of("<ab>", utf16(u"xab", big), mode), "none");
-        EXPECT_EQ(span_of("ABC", utf16(u"abc", big), mode, 0x02), "0,6");
-        EXPECT_EQ(span_of("ABC", utf16(u"abc", big), mode, 0x12), "0,6");
-        EXPECT_EQ(span_of("[a-c]+", utf16(u"xAbCd", big), mode, 0x02), "2,8");
+        EXPECT_EQ(span_of("ABC", utf16(u"abc", big), mode, option_ignore_case), "0,6");
+        EXPECT_EQ(span_of("ABC", utf16(u"abc", big), mode, ignore_case_multiline), "0,6");
+        EXPECT_EQ(span_of("[a-c]+", utf16(u"xAbCd", big), mode, option_ignore_case), "2,8");
     }
     // A header switches the whole search to two-byte steps.
     EXPECT_EQ(span_of("?w:#$6100", std::string("x\x00\x61", 3), A), "none");
@@ -61,16 +66,16 @@ TEST(Modes, EucJp) {
     EXPECT_EQ(span_of("#$A2", "\xA4\xA2", E), "none");  // the trail byte is never a start
     EXPECT_EQ(span_of(".", "\x8E\xB1", E), "0,2");
     EXPECT_EQ(span_of(".x", "\x8Fx", E), "0,2");
-    EXPECT_EQ(span_of("abc", "ABC", E, 0x02), "0,3");
-    EXPECT_EQ(span_of("abc", "ABC", E, 0x12), "0,3");  // only the case bit counts
-    EXPECT_EQ(span_of("abc", "ABC", E, 0x01), "none");
+    EXPECT_EQ(span_of("abc", "ABC", E, option_ignore_case), "0,3");
+    EXPECT_EQ(span_of("abc", "ABC", E, ignore_case_multiline), "0,3");  // only the case bit counts
+    EXPECT_EQ(span_of("abc", "ABC", E, option_locale), "none");
 }
 
 TEST(Modes, SingleByteModes) {
-    EXPECT_EQ(span_of("abc", "xABC", N, 0x12), "none");
-    EXPECT_EQ(span_of("\xE9", "x\xC9", A, 0x12), "1,2");   // e-acute, case ignored by the locale
-    EXPECT_EQ(span_of("\xE9", "x\xC9", A, 0x02), "none");  // ASCII folding leaves it
-    EXPECT_EQ(span_of("a", "xA", L, 0x12), "1,2");
+    EXPECT_EQ(span_of("abc", "xABC", N, ignore_case_multiline), "none");
+    EXPECT_EQ(span_of("\xE9", "x\xC9", A, ignore_case_multiline), "1,2");  // e-acute, case ignored by the locale
+    EXPECT_EQ(span_of("\xE9", "x\xC9", A, option_ignore_case), "none");    // ASCII folding leaves it
+    EXPECT_EQ(span_of("a", "xA", L, ignore_case_multiline), "1,2");
     EXPECT_EQ(span_of("<ab>", "x ab y", L), "2,4");
     EXPECT_EQ(span_of("(?u:#$E38182)x", "\xE3\x81\x82x", A), "0,4");
 }

@@ -6,23 +6,28 @@
 
 #include "kelregexp/regular_expression.hpp"
 
+// Case ignored, and `.` and negated classes stop at line breaks: the options
+// the rule set compiles its search patterns with.
+constexpr int ignore_case_multiline = kelregexp::option_ignore_case | kelregexp::option_multiline;
+
 // "start,end" of the leftmost match, "none", or "error" when the pattern does not compile.
-inline std::string span_of(std::string_view pattern, std::string_view text, int mode = 1, int options = 0) {
+inline std::string span_of(std::string_view pattern, std::string_view text, int mode = kelregexp::mode_a,
+                           int options = 0) {
     try {
-        Regular_Expression re(pattern, mode, options);
+        kelregexp::Regular_Expression re(pattern, mode, options);
         std::ptrdiff_t s, e;
         if (!re.search(text, 0, s, e)) return "none";
         return std::to_string(s) + "," + std::to_string(e);
-    } catch (const Regular_Expression_Error&) {
+    } catch (const kelregexp::Regular_Expression_Error&) {
         return "error";
     }
 }
 
-inline bool compiles(std::string_view pattern, int mode = 1, int options = 0) {
+inline bool compiles(std::string_view pattern, int mode = kelregexp::mode_a, int options = 0) {
     try {
-        Regular_Expression re(pattern, mode, options);
+        kelregexp::Regular_Expression re(pattern, mode, options);
         return true;
-    } catch (const Regular_Expression_Error&) {
+    } catch (const kelregexp::Regular_Expression_Error&) {
         return false;
     }
 }

@@ -8,6 +8,17 @@
 
 #include "regexp_test_support.hpp"
 
+using kelregexp::mode_a;
+using kelregexp::mode_e;
+using kelregexp::mode_l;
+using kelregexp::mode_n;
+using kelregexp::mode_s;
+using kelregexp::mode_u;
+using kelregexp::mode_w;
+using kelregexp::option_ignore_case;
+using kelregexp::option_multiline;
+using kelregexp::Regular_Expression;
+
 namespace {
 
 using Pieces = std::vector<std::string_view>;
@@ -30,21 +41,21 @@ TEST(Regular_Expression, MatchesWholeLooksAtTheFirstWayOnly) {
         {"http://[^/]*/ads/.*", "http://example.com/img/x.gif", false},
     };
     for (const auto& c : cases) {
-        Regular_Expression re(c.pattern, 1, 0x02);
+        Regular_Expression re(c.pattern, mode_a, option_ignore_case);
         EXPECT_EQ(re.matches_whole(c.text), c.want) << c.pattern << " on " << c.text;
     }
 }
 
 TEST(Regular_Expression, FindAndSearch) {
-    Regular_Expression empty("", 1, 0);
+    Regular_Expression empty("", mode_a, 0);
     EXPECT_EQ(empty.find(""), -1);
     EXPECT_EQ(empty.find("ab"), 0);
-    Regular_Expression end("$", 1, 0);
+    Regular_Expression end("$", mode_a, 0);
     EXPECT_EQ(end.find("abc"), -1);  // never tried at the text end
-    Regular_Expression end_multiline("$", 1, 0x10);
+    Regular_Expression end_multiline("$", mode_a, option_multiline);
     EXPECT_EQ(end_multiline.find("a\n"), 1);
 
-    Regular_Expression b("b", 1, 0);
+    Regular_Expression b("b", mode_a, 0);
     std::ptrdiff_t s = 0, e = 0;
     EXPECT_TRUE(b.search("abcb", 2, s, e));
     EXPECT_EQ(s, 3);
@@ -56,12 +67,12 @@ TEST(Regular_Expression, FindAndSearch) {
     EXPECT_FALSE(b.search("abcb", -1, s, e));
 
     // The start anchor sees the real text start even when searching further on.
-    Regular_Expression start("^a", 1, 0);
+    Regular_Expression start("^a", mode_a, 0);
     EXPECT_FALSE(start.search("aaa", 1, s, e));
 }
 
 TEST(Regular_Expression, Captures) {
-    Regular_Expression re("(?1:[a-z]+)\\=(?2:[0-9]+)", 1, 0);
+    Regular_Expression re("(?1:[a-z]+)\\=(?2:[0-9]+)", mode_a, 0);
     Regular_Expression::Captures captures{{7, "stale"}};
     EXPECT_EQ(re.find_with_captures("x id=42", captures), 2);
     EXPECT_EQ(captures.size(), 2u);
@@ -70,53 +81,53 @@ TEST(Regular_Expression, Captures) {
 
     // A capture in a repetition is reported at every pass, the last one wins,
     // even one that backtracking gives back.
-    Regular_Expression passes("(?1:[a-z])*[a-z]", 1, 0);
+    Regular_Expression passes("(?1:[a-z])*[a-z]", mode_a, 0);
     EXPECT_EQ(passes.find_with_captures("abc", captures), 0);
     EXPECT_EQ(captures[1], "c");
 
     // Two captures of one number: the end reached first is reported last
     // (after everything that follows it has matched), so it wins.
-    Regular_Expression shared("(?1:a(?1:b))", 1, 0);
+    Regular_Expression shared("(?1:a(?1:b))", mode_a, 0);
     EXPECT_EQ(shared.find_with_captures("ab", captures), 0);
     EXPECT_EQ(captures[1], "b");
-    Regular_Expression in_order("(?1:a)(?1:b)", 1, 0);
+    Regular_Expression in_order("(?1:a)(?1:b)", mode_a, 0);
     EXPECT_EQ(in_order.find_with_captures("ab", captures), 0);
     EXPECT_EQ(captures[1], "a");
 
     // Only a sub-match's success reports; an attempt's failed tail does not.
-    Regular_Expression failed("(?1:a)x|b", 1, 0);
+    Regular_Expression failed("(?1:a)x|b", mode_a, 0);
     EXPECT_EQ(failed.find_with_captures("ab", captures), 1);
     EXPECT_EQ(captures.count(1), 0u);
 
-    Regular_Expression big("(?$1F:x)(?4294967295:y)", 1, 0);
+    Regular_Expression big("(?$1F:x)(?4294967295:y)", mode_a, 0);
     EXPECT_EQ(big.find_with_captures("xy", captures), 0);
     EXPECT_EQ(captures[31], "x");
     EXPECT_EQ(captures[-1], "y");
 
-    Regular_Expression none("?1:", 1, 0);
+    Regular_Expression none("?1:", mode_a, 0);
     EXPECT_EQ(none.find_with_captures("a", captures), 0);
     EXPECT_TRUE(captures.empty());
 }
 
 TEST(Regular_Expression, SplitAndFindAll) {
-    Regular_Expression comma(",", 1, 0);
+    Regular_Expression comma(",", mode_a, 0);
     EXPECT_EQ(comma.split("a,,b"), (Pieces{"a", "", "b"}));
     EXPECT_EQ(comma.split("a,"), (Pieces{"a", ""}));
     EXPECT_EQ(comma.split(""), (Pieces{""}));
-    Regular_Expression digits("[0-9]+", 1, 0);
+    Regular_Expression digits("[0-9]+", mode_a, 0);
     EXPECT_EQ(digits.find_all("a1b22"), (Pieces{"1", "22"}));
     EXPECT_EQ(digits.find_all("ab"), Pieces{});
-    Regular_Expression start("^a", 1, 0);
+    Regular_Expression start("^a", mode_a, 0);
     EXPECT_EQ(start.split("aaa"), (Pieces{"", "", "", ""}));
 
     // Empty matches move on by one character and lose nothing.
-    Regular_Expression maybe("x*", 1, 0);
+    Regular_Expression maybe("x*", mode_a, 0);
     EXPECT_EQ(maybe.split("abc"), (Pieces{"", "a", "b", "c"}));
     EXPECT_EQ(maybe.find_all("axxb"), (Pieces{"", "xx", ""}));
-    Regular_Expression nothing("", 1, 0);
+    Regular_Expression nothing("", mode_a, 0);
     EXPECT_EQ(nothing.find_all("ab"), (Pieces{"", ""}));
     // In 16-bit mode the step is one unit.
-    Regular_Expression wide("?w:x*", 1, 0);
+    Regular_Expression wide("?w:x*", mode_a, 0);
     EXPECT_EQ(wide.split(utf16(u"ab")).size(), 3u);
 }
 
@@ -135,7 +146,7 @@ TEST(Regular_Expression, ReplaceAll) {
         {"b", "abc", "x$", "ax$c"},
         {"^a", "aaa", "-", "-aa"},
         {"(?1:src|href)\\=\"http://(?2:[^\"/]*)/", "<a HREF=\"http://ads.example/x\">",
-         "$1=\"http://127.0.0.1:8080/$2/", "<a HREF=\"http://127.0.0.1:8080/ads.example/x\">", 0x12},
+         "$1=\"http://127.0.0.1:8080/$2/", "<a HREF=\"http://127.0.0.1:8080/ads.example/x\">", ignore_case_multiline},
         {"x*", "axb", "-", "-a--b"},
         {"", "ab", "-", "-a-b"},
         {"<", "ab cd", "|", "|ab |cd"},
@@ -143,13 +154,13 @@ TEST(Regular_Expression, ReplaceAll) {
         {"(?1:a)|(?2:b)", "ab", "[$1$2]", "[a][b]"},
     };
     for (const auto& c : cases) {
-        Regular_Expression re(c.pattern, 1, c.options);
+        Regular_Expression re(c.pattern, mode_a, c.options);
         EXPECT_EQ(re.replace_all(c.text, c.template_text), c.want) << c.pattern << " on " << c.text;
     }
 }
 
 TEST(Regular_Expression, ExpandTemplateAddsLookedUpNumbers) {
-    Regular_Expression re("a", 1, 0);
+    Regular_Expression re("a", mode_a, 0);
     Regular_Expression::Captures captures{{3, "three"}};
     EXPECT_EQ(re.expand_template("$3$4$&$`$'", "p", "m", "s", captures), "threemps");
     EXPECT_EQ(captures.size(), 2u);
@@ -161,8 +172,8 @@ TEST(Regular_Expression, NextPositionByMode) {
     struct Case {
         int mode, offset, want;
     } cases[] = {
-        {0, 0, 1}, {1, 0, 1}, {2, 0, 1}, {3, 0, 2}, {3, 2, 3}, {3, 7, 1}, {3, 3, 1},
-        {4, 0, 2}, {5, 0, 2}, {6, 0, 2}, {6, 5, 2}, {6, 7, 2}, {6, 8, 1},
+        {mode_n, 0, 1}, {mode_a, 0, 1}, {mode_l, 0, 1}, {mode_u, 0, 2}, {mode_u, 2, 3}, {mode_u, 7, 1}, {mode_u, 3, 1},
+        {mode_w, 0, 2}, {mode_s, 0, 2}, {mode_e, 0, 2}, {mode_e, 5, 2}, {mode_e, 7, 2}, {mode_e, 8, 1},
     };
     for (const auto& c : cases) {
         Regular_Expression re("", c.mode, 0);
@@ -171,7 +182,7 @@ TEST(Regular_Expression, NextPositionByMode) {
 }
 
 TEST(Regular_Expression, MatchAtReportsTheEnd) {
-    Regular_Expression re("a+", 1, 0);
+    Regular_Expression re("a+", mode_a, 0);
     std::string text = "baab";
     Regular_Expression::Match_State state{text.data(), text.data() + text.size(), nullptr, nullptr};
     const char* p = text.data();
@@ -191,13 +202,13 @@ TEST(Regular_Expression, SearchAgreesWithMatchingAtEveryPosition) {
         const char* pattern;
         int options;
     } cases[] = {
-        {"<(banner|sponsor|tracking|popup|adserver)>", 0x12},  // large first-byte sets
-        {"\\<script type\\=", 0x12},                           // a small set
-        {"zq", 0x12},                                          // rare bytes
-        {"[a-f][0-9]x", 0x12},                                 // a class, then a digit
-        {"(?1:src|href)\\=\"", 0x12},
-        {"e#200", 0x12},
-        {"[#192-#214][a-z]", 0x02},  // a large set of bytes above 0x7F (byte order: no locale)
+        {"<(banner|sponsor|tracking|popup|adserver)>", ignore_case_multiline},  // large first-byte sets
+        {"\\<script type\\=", ignore_case_multiline},                           // a small set
+        {"zq", ignore_case_multiline},                                          // rare bytes
+        {"[a-f][0-9]x", ignore_case_multiline},                                 // a class, then a digit
+        {"(?1:src|href)\\=\"", ignore_case_multiline},
+        {"e#200", ignore_case_multiline},
+        {"[#192-#214][a-z]", option_ignore_case},  // a large set of bytes above 0x7F (byte order: no locale)
     };
     std::string text;
     const char* words[] = {"Banner", "sponsoR",   "popups", "adserver", "<SCRIPT type=", "zQ",    "c7x",  "HREF=\"",
@@ -207,7 +218,7 @@ TEST(Regular_Expression, SearchAgreesWithMatchingAtEveryPosition) {
         text += std::string(static_cast<std::size_t>((i * 13) % 37), i % 3 ? ' ' : 'e') + " ";
     }
     for (const auto& [pattern, options] : cases) {
-        const Regular_Expression re(pattern, 1, options);
+        const Regular_Expression re(pattern, mode_a, options);
         Regular_Expression::Match_State state{text.data(), text.data() + text.size(), nullptr, nullptr};
         // The first position at or after each one where matching succeeds.
         const auto size = static_cast<std::ptrdiff_t>(text.size());
@@ -258,7 +269,7 @@ TEST(Regular_Expression, OneObjectSharedByEightThreads) {
     std::vector<std::unique_ptr<Regular_Expression>> patterns;
     std::vector<std::string> alone;
     for (const auto& s : shared) {
-        patterns.push_back(std::make_unique<Regular_Expression>(s.pattern, 1, 0x12));
+        patterns.push_back(std::make_unique<Regular_Expression>(s.pattern, mode_a, ignore_case_multiline));
         alone.push_back(results(*patterns.back(), s.template_text));
     }
     std::atomic<int> ready{0};

@@ -2,6 +2,11 @@
 
 #include "kelyaml/yaml_error.hpp"
 
+using kelyaml::Yaml_Error;
+using kelyaml::Yaml_Event;
+using kelyaml::Yaml_Event_Kind;
+using kelyaml::Yaml_Reader;
+
 std::string describe(const Yaml_Event& e) {
     const std::string key(e.key), value(e.value);
     switch (e.kind) {

@@ -9,7 +9,7 @@
 #include "kelyaml/yaml_event.hpp"
 #include "kelyaml/yaml_reader.hpp"
 
-std::string describe(const Yaml_Event& event);
+std::string describe(const kelyaml::Yaml_Event& event);
 
 // Events from construction up to the first document_end, joined by "|".
 // Stops with "!<message>" when the reader throws.

@@ -6,6 +6,12 @@
 #include "kelyaml/yaml_error.hpp"
 #include "kelyaml/yaml_reader.hpp"
 
+using kelyaml::Array_Access;
+using kelyaml::Yaml_Error;
+using kelyaml::Yaml_Event_Kind;
+using kelyaml::Yaml_IO;
+using kelyaml::Yaml_Reader;
+
 namespace {
 
 struct Rule {

@@ -6,6 +6,11 @@
 #include "kelyaml/yaml_reader.hpp"
 #include "yaml_events.hpp"
 
+using kelyaml::ERROR_LINE_BYTES;
+using kelyaml::Yaml_Error;
+using kelyaml::Yaml_Event_Kind;
+using kelyaml::Yaml_Reader;
+
 namespace {
 
 struct Case {

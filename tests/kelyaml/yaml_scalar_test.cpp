@@ -4,6 +4,12 @@
 
 #include "kelyaml/yaml_scalar.hpp"
 
+using kelyaml::yaml_based;
+using kelyaml::yaml_bool;
+using kelyaml::yaml_decimal;
+using kelyaml::yaml_first_code_point;
+using kelyaml::yaml_utf8;
+
 TEST(YamlScalar, Decimal) {
     const struct {
         std::string text;

@@ -8,6 +8,14 @@
 #include "kelyaml/yaml_writer.hpp"
 #include "yaml_events.hpp"
 
+using kelyaml::Array_Access;
+using kelyaml::Yaml_Error;
+using kelyaml::Yaml_Event;
+using kelyaml::Yaml_Event_Kind;
+using kelyaml::Yaml_IO;
+using kelyaml::Yaml_Reader;
+using kelyaml::Yaml_Writer;
+
 namespace {
 
 std::string output_error_of(const std::function<void()>& action) {

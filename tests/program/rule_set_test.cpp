@@ -15,6 +15,8 @@
 #include "capture_stream.hpp"
 #include "kelyaml/yaml_error.hpp"
 
+using kelyaml::Yaml_Error;
+
 namespace {
 
 using namespace std::chrono_literals;

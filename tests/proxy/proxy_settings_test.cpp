@@ -12,6 +12,8 @@
 #include "kelyaml/yaml_error.hpp"
 #include "zib/rule_set.hpp"
 
+using kelyaml::Yaml_Error;
+
 using namespace std::chrono_literals;
 
 namespace {
