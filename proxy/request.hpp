@@ -20,9 +20,6 @@ constexpr std::size_t max_request_head = 64 * 1024;
 // within `limit` (Socket_Timeout).
 std::string read_request_head(Response_Socket& browser, std::span<char> buffer, std::chrono::milliseconds limit);
 
-// True when `text` holds a complete blank line ("\n" or "\r\n") ending a header block.
-bool has_blank_line(std::string_view text);
-
 struct Upstream_Request {
     std::string_view method;  // "GET ", "HEAD " or "POST ", with its space
     std::string_view target;  // the absolute URI, without method and version
@@ -50,8 +47,3 @@ bool is_connect(std::string_view request);
 // Reads "CONNECT host:port HTTP/1.x"; throws "未対応リクエスト: " with the
 // request line when it names no host or no port.
 Tunnel_Request parse_connect(std::string_view request);
-
-// Whether the header line starts with `name` (which includes its colon), ASCII case ignored.
-bool is_header(std::string_view line, std::string_view name);
-// The value of a header line after `name_length` bytes: leading bytes of 0x20 or less skipped.
-std::string_view header_value(std::string_view line, std::size_t name_length);

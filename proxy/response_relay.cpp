@@ -6,6 +6,7 @@
 #include <string>
 
 #include "base/streams.hpp"
+#include "http/header.hpp"
 #include "proxy/body_decoder.hpp"
 #include "proxy/request.hpp"
 #include "proxy/response_head.hpp"

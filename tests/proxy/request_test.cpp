@@ -69,14 +69,6 @@ TEST(Rewrite_Request, RefusedRequestsSayWhy) {
     }
 }
 
-TEST(Has_Blank_Line, FindsTheEndOfAHead) {
-    EXPECT_TRUE(has_blank_line("GET / HTTP/1.0\r\n\r\n"));
-    EXPECT_TRUE(has_blank_line("GET / HTTP/1.0\n\nbody"));
-    EXPECT_TRUE(has_blank_line("\r\n"));
-    EXPECT_FALSE(has_blank_line("GET / HTTP/1.0\r\nHost: h\r\n"));
-    EXPECT_FALSE(has_blank_line("GET / HTTP/1.0\r\n\r"));
-}
-
 TEST(Proxy_Error_Answer, FixedHeadMarkAndMessage) {
     EXPECT_EQ(proxy_error_answer("サーバへの接続失敗"),
               "HTTP/1.1 500 Proxy Error\r\nConnection: close\r\n\r\n\xEF\xBB\xBFサーバへの接続失敗");
