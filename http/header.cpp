@@ -1,5 +1,7 @@
 #include "http/header.hpp"
 
+namespace http {
+
 namespace {
 
 char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
@@ -50,3 +52,5 @@ std::optional<Header_Line> Header_Walk::next() {
     ended_ = line.is_blank();
     return line;
 }
+
+}  // namespace http

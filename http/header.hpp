@@ -12,6 +12,8 @@
 #include <optional>
 #include <string_view>
 
+namespace http {
+
 // Header names as written in HTTP, without their colon.
 namespace header_name {
 inline constexpr std::string_view accept_encoding = "Accept-Encoding";
@@ -62,3 +64,5 @@ private:
     std::string_view rest_;
     bool ended_ = false;
 };
+
+}  // namespace http

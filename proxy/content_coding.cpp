@@ -2,6 +2,10 @@
 
 #include "http/header.hpp"
 
+namespace proxy {
+
+using http::same_ignoring_case;
+
 namespace {
 
 bool is_space(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
@@ -51,3 +55,5 @@ std::string decodable_codings(std::string_view accept_encoding) {
     }
     return kept.empty() ? "identity" : kept;
 }
+
+}  // namespace proxy

@@ -7,6 +7,17 @@
 #include "proxy/content_coding.hpp"
 #include "socket/socket.hpp"
 
+namespace proxy {
+
+namespace header_name = http::header_name;
+using http::has_blank_line;
+using http::Header_Walk;
+using http::parse_decimal;
+using http::split_url;
+using sockets::Port;
+using sockets::Response_Socket;
+using sockets::Socket_Timeout;
+
 namespace {
 
 bool is_space_or_control(char c) { return static_cast<unsigned char>(c) <= 0x20; }
@@ -112,3 +123,5 @@ Tunnel_Request parse_connect(std::string_view request) {
     t.early_bytes = walk.rest();
     return t;
 }
+
+}  // namespace proxy

@@ -3,6 +3,14 @@
 #include "http/header.hpp"
 #include "http/text.hpp"
 
+namespace proxy {
+
+namespace header_name = http::header_name;
+using http::Header_Line;
+using http::Header_Walk;
+using http::parse_decimal;
+using http::same_ignoring_case;
+
 namespace {
 
 bool is_html_type(const Header_Line& line) {
@@ -65,3 +73,5 @@ std::string without_content_encoding(std::string_view header) {
         if (!line->is(header_name::content_encoding)) out.append(line->text());
     return out.append(walk.rest());
 }
+
+}  // namespace proxy

@@ -12,6 +12,10 @@
 #include "proxy/response_head.hpp"
 #include "socket/socket.hpp"
 
+namespace proxy {
+
+using http::has_blank_line;
+
 namespace {
 
 int length_of(std::string_view text) { return static_cast<int>(text.size()); }
@@ -156,3 +160,5 @@ void relay_response(const Relay& relay) {
     head.body.shrink_to_fit();
     stream_rest(relay, head, received);
 }
+
+}  // namespace proxy

@@ -8,6 +8,11 @@
 #include "kelyaml/yaml_error.hpp"
 #include "kelyaml/yaml_reader.hpp"
 
+using proxy::Client_Range;
+using proxy::Option_Store;
+using proxy::Proxy_Options;
+using sockets::Port;
+
 const std::shared_ptr<Option_Store> proxy_options = std::make_shared<Option_Store>();
 
 namespace {

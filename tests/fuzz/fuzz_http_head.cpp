@@ -19,6 +19,25 @@
 #include "proxy/response_head.hpp"
 #include "zib/proxy_settings.hpp"
 
+namespace header_name = http::header_name;
+using http::Header_Walk;
+using proxy::Body_Decoder;
+using proxy::Client_Range;
+using proxy::Content_Coding;
+using proxy::content_coding;
+using proxy::decodable_codings;
+using proxy::is_connect;
+using proxy::parse_connect;
+using proxy::Proxy_Options;
+using proxy::Response_Head;
+using proxy::rewrite_request;
+using proxy::scan_head;
+using proxy::Tunnel_Request;
+using proxy::Upstream_Request;
+using proxy::with_content_length;
+using proxy::without_content_encoding;
+using sockets::Port;
+
 namespace {
 
 void check(bool condition) {

@@ -5,6 +5,12 @@
 #include <string>
 #include <vector>
 
+namespace header_name = http::header_name;
+using http::has_blank_line;
+using http::Header_Line;
+using http::Header_Walk;
+using http::same_ignoring_case;
+
 namespace {
 
 TEST(Header_Line, NameValueAndEnd) {

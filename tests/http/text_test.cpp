@@ -4,6 +4,11 @@
 
 #include "base/exception.hpp"
 
+using http::parse_decimal;
+using http::split_url;
+using http::Url_Parts;
+using sockets::Port;
+
 TEST(Parse_Decimal, DigitsOnlyWrappingIn32Bits) {
     struct Case {
         std::string_view text;

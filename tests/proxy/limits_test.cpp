@@ -11,6 +11,9 @@
 #include "base/thread.hpp"
 #include "proxy_fixture.hpp"
 
+using proxy::Client_Range;
+using proxy::Proxy_Options;
+
 using namespace std::chrono_literals;
 using test::count_of;
 using test::Origin;

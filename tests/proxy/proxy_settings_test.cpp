@@ -12,6 +12,10 @@
 #include "kelyaml/yaml_error.hpp"
 #include "zib/rule_set.hpp"
 
+using proxy::Proxy_Options;
+using sockets::Address;
+using sockets::Port;
+
 using namespace std::chrono_literals;
 
 namespace {

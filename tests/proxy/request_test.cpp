@@ -5,6 +5,10 @@
 #include "base/exception.hpp"
 #include "proxy/response_thread.hpp"
 
+using proxy::proxy_error_answer;
+using proxy::rewrite_request;
+using proxy::Upstream_Request;
+
 TEST(Rewrite_Request, WorkedExample) {
     const std::string request =
         "GET http://H:8000/a/b?x=1 HTTP/1.0\r\nHost: H:8000\r\nProxy-Connection: Keep-Alive\r\nAccept: */*\r\n\r\n";

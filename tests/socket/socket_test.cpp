@@ -9,6 +9,17 @@
 #include "base/exception.hpp"
 #include "loopback.hpp"
 
+using sockets::Address;
+using sockets::Client_Socket;
+using sockets::Port;
+using sockets::resolve;
+using sockets::Server_Socket;
+using sockets::Socket;
+using sockets::Socket_Timeout;
+using sockets::Socket_Wait;
+using sockets::wait_for;
+using sockets::wait_readable;
+
 namespace {
 
 using namespace std::chrono_literals;

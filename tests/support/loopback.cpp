@@ -7,6 +7,8 @@
 #include "socket/socket.hpp"
 #include "win32/windows.hpp"
 
+using sockets::socket_startup;
+
 namespace test {
 
 namespace {
