@@ -14,6 +14,29 @@ namespace test {
 namespace {
 SOCKET raw(std::intptr_t h) { return static_cast<SOCKET>(h); }
 
+bool poll_for(std::intptr_t handle, short events, int milliseconds) {
+    WSAPOLLFD p{};
+    p.fd = raw(handle);
+    p.events = events;
+    return WSAPoll(&p, 1, milliseconds) > 0;
+}
+
+// Non-blocking mode for the life of the object.
+class Non_Blocking {
+public:
+    explicit Non_Blocking(std::intptr_t handle) : handle_(handle) { set(1); }
+    ~Non_Blocking() { set(0); }
+    Non_Blocking(const Non_Blocking&) = delete;
+    Non_Blocking& operator=(const Non_Blocking&) = delete;
+
+private:
+    void set(u_long mode) {
+        if (ioctlsocket(raw(handle_), FIONBIO, &mode) == SOCKET_ERROR && mode == 1)
+            throw std::runtime_error("test ioctlsocket failed");
+    }
+    std::intptr_t handle_;
+};
+
 sockaddr_in loopback(std::uint16_t port) {
     sockaddr_in a;
     std::memset(&a, 0, sizeof a);
@@ -39,8 +62,11 @@ Raw_Connection& Raw_Connection::operator=(Raw_Connection&& other) noexcept {
 }
 
 void Raw_Connection::send_all(std::string_view data) {
+    const Non_Blocking non_blocking(handle_);
     while (!data.empty()) {
+        if (!writable_within(read_limit_ms)) throw std::runtime_error("test send: no room for 10 s");
         auto n = ::send(raw(handle_), data.data(), static_cast<int>(std::min<std::size_t>(data.size(), 1 << 20)), 0);
+        if (n < 0 && WSAGetLastError() == WSAEWOULDBLOCK) continue;
         if (n <= 0) throw std::runtime_error("test send failed");
         data.remove_prefix(static_cast<std::size_t>(n));
     }
@@ -74,12 +100,9 @@ std::string Raw_Connection::read_until(std::string_view marker) {
     return all;
 }
 
-bool Raw_Connection::readable_within(int milliseconds) {
-    WSAPOLLFD p{};
-    p.fd = raw(handle_);
-    p.events = POLLIN;
-    return WSAPoll(&p, 1, milliseconds) > 0;
-}
+bool Raw_Connection::readable_within(int milliseconds) { return poll_for(handle_, POLLIN, milliseconds); }
+
+bool Raw_Connection::writable_within(int milliseconds) { return poll_for(handle_, POLLOUT, milliseconds); }
 
 void Raw_Connection::shutdown_write() { ::shutdown(raw(handle_), 1); }
 
@@ -120,6 +143,13 @@ void Raw_Listener::close() {
 }
 
 Raw_Connection Raw_Listener::accept() {
+    std::optional<Raw_Connection> c = accept_within(Raw_Connection::read_limit_ms);
+    if (!c) throw std::runtime_error("test accept: no connection for 10 s");
+    return std::move(*c);
+}
+
+std::optional<Raw_Connection> Raw_Listener::accept_within(int milliseconds) {
+    if (!poll_for(handle_, POLLIN, milliseconds)) return std::nullopt;
     SOCKET s = ::accept(raw(handle_), nullptr, nullptr);
     if (s == INVALID_SOCKET) throw std::runtime_error("test accept failed");
     return Raw_Connection(static_cast<std::intptr_t>(s));
