@@ -44,7 +44,7 @@ struct Pair {
     Pair() {
         client = std::make_unique<Client_Socket>(resolve("127.0.0.1"), listener.port());
         // A read that never returns fails the test instead of holding it.
-        client->set_receive_timeout(10s);
+        client->set_receive_timeout(5s);
         peer = listener.accept();
     }
 };

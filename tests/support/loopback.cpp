@@ -37,6 +37,8 @@ private:
     std::intptr_t handle_;
 };
 
+std::string limit_text() { return std::to_string(Raw_Connection::wait_limit_ms / 1000) + " s"; }
+
 sockaddr_in loopback(std::uint16_t port) {
     sockaddr_in a;
     std::memset(&a, 0, sizeof a);
@@ -64,7 +66,7 @@ Raw_Connection& Raw_Connection::operator=(Raw_Connection&& other) noexcept {
 void Raw_Connection::send_all(std::string_view data) {
     const Non_Blocking non_blocking(handle_);
     while (!data.empty()) {
-        if (!writable_within(read_limit_ms)) throw std::runtime_error("test send: no room for 10 s");
+        if (!writable_within(wait_limit_ms)) throw std::runtime_error("test send: no room for " + limit_text());
         auto n = ::send(raw(handle_), data.data(), static_cast<int>(std::min<std::size_t>(data.size(), 1 << 20)), 0);
         if (n < 0 && WSAGetLastError() == WSAEWOULDBLOCK) continue;
         if (n <= 0) throw std::runtime_error("test send failed");
@@ -73,7 +75,7 @@ void Raw_Connection::send_all(std::string_view data) {
 }
 
 std::string Raw_Connection::read_some(std::size_t limit) {
-    if (!readable_within(read_limit_ms)) throw std::runtime_error("test read: nothing for 10 s");
+    if (!readable_within(wait_limit_ms)) throw std::runtime_error("test read: nothing for " + limit_text());
     std::string buffer(limit, '\0');
     auto n = ::recv(raw(handle_), buffer.data(), static_cast<int>(limit), 0);
     if (n < 0) throw std::runtime_error("test recv failed");
@@ -143,8 +145,8 @@ void Raw_Listener::close() {
 }
 
 Raw_Connection Raw_Listener::accept() {
-    std::optional<Raw_Connection> c = accept_within(Raw_Connection::read_limit_ms);
-    if (!c) throw std::runtime_error("test accept: no connection for 10 s");
+    std::optional<Raw_Connection> c = accept_within(Raw_Connection::wait_limit_ms);
+    if (!c) throw std::runtime_error("test accept: no connection for " + limit_text());
     return std::move(*c);
 }
 
