@@ -2,6 +2,13 @@
 
 #include "http/text.hpp"
 
+namespace http {
+
+using sockets::Address;
+using sockets::Client_Socket;
+using sockets::resolve;
+using sockets::Socket;
+
 std::string HTTP_Client::get(std::string_view url) {
     close();
     const Url_Parts parts = split_url(url);
@@ -28,3 +35,5 @@ void HTTP_Client::close() {
     connection_->close();
     connection_.reset();
 }
+
+}  // namespace http

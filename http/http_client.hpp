@@ -8,6 +8,8 @@
 
 #include "socket/socket.hpp"
 
+namespace http {
+
 class HTTP_Client {
 public:
     virtual ~HTTP_Client() = default;
@@ -19,5 +21,7 @@ public:
     virtual void close();
 
 private:
-    std::unique_ptr<Client_Socket> connection_;
+    std::unique_ptr<sockets::Client_Socket> connection_;
 };
+
+}  // namespace http

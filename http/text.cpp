@@ -2,6 +2,10 @@
 
 #include "base/exception.hpp"
 
+namespace http {
+
+using sockets::Port;
+
 std::int32_t parse_decimal(std::string_view& text) {
     std::uint32_t value = 0;
     while (!text.empty() && text.front() >= '0' && text.front() <= '9') {
@@ -26,3 +30,5 @@ Url_Parts split_url(std::string_view url) {
     }
     return parts;
 }
+
+}  // namespace http

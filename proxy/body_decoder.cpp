@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+namespace proxy {
+
 struct Body_Decoder::Stream {
     z_stream z{};
     bool open = false;
@@ -121,3 +123,5 @@ Body_Decoder::State Body_Decoder::finish() {
     }
     return state_;
 }
+
+}  // namespace proxy

@@ -12,6 +12,8 @@
 
 #include "proxy/content_coding.hpp"
 
+namespace proxy {
+
 class Body_Decoder {
 public:
     enum class State { running, finished, failed, over_limit };
@@ -49,3 +51,5 @@ private:
     std::unique_ptr<Stream> stream_;
     bool finished_member_ = false;  // the coded stream reached its end
 };
+
+}  // namespace proxy

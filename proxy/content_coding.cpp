@@ -1,5 +1,11 @@
 #include "proxy/content_coding.hpp"
 
+#include "http/header.hpp"
+
+namespace proxy {
+
+using http::same_ignoring_case;
+
 namespace {
 
 bool is_space(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
@@ -8,17 +14,6 @@ std::string_view trim(std::string_view text) {
     while (!text.empty() && is_space(text.front())) text.remove_prefix(1);
     while (!text.empty() && is_space(text.back())) text.remove_suffix(1);
     return text;
-}
-
-bool same_ignoring_case(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-        if (x != y) return false;
-    }
-    return true;
 }
 
 Content_Coding named(std::string_view name) {
@@ -60,3 +55,5 @@ std::string decodable_codings(std::string_view accept_encoding) {
     }
     return kept.empty() ? "identity" : kept;
 }
+
+}  // namespace proxy

@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+namespace proxy {
+
 enum class Content_Coding {
     identity,     // no coding (or "identity")
     gzip,         // "gzip" or "x-gzip"
@@ -21,3 +23,5 @@ std::string_view coding_name(Content_Coding coding);
 // An Accept-Encoding value cut to the codings the proxy can decode, each item
 // kept as written (with its parameters); "identity" when none is left.
 std::string decodable_codings(std::string_view accept_encoding);
+
+}  // namespace proxy

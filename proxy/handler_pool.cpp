@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+namespace proxy {
+
 bool Handler_Pool::hand_over(Handover& work) {
     std::lock_guard lock(mutex_);
     if (closed_ || waiting_.empty()) return false;
@@ -37,3 +39,5 @@ std::size_t Handler_Pool::waiting() const {
     std::lock_guard lock(mutex_);
     return waiting_.size();
 }
+
+}  // namespace proxy

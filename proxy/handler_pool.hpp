@@ -19,9 +19,11 @@
 #include "proxy/proxy_options.hpp"
 #include "socket/socket.hpp"
 
+namespace proxy {
+
 // What a handler needs for one connection.
 struct Handover {
-    std::unique_ptr<Response_Socket> browser;
+    std::unique_ptr<sockets::Response_Socket> browser;
     std::shared_ptr<const Proxy_Options> options;
 };
 
@@ -58,3 +60,5 @@ private:
     std::vector<Waiter*> waiting_;
     bool closed_ = false;
 };
+
+}  // namespace proxy

@@ -6,4 +6,8 @@
 #include <string>
 #include <string_view>
 
+namespace proxy {
+
 using Html_Filter = std::function<std::string(std::string_view target, std::string body)>;
+
+}  // namespace proxy

@@ -3,6 +3,11 @@
 #include <algorithm>
 #include <cstring>
 
+namespace proxy {
+
+using sockets::Address;
+using sockets::Port;
+
 namespace {
 
 std::uint32_t host_order(Address address) {
@@ -28,3 +33,5 @@ bool Proxy_Options::allows_client(Address peer) const noexcept {
 bool Proxy_Options::allows_tunnel_to(Port port) const noexcept {
     return tunnels && std::find(tunnel_ports.begin(), tunnel_ports.end(), port) != tunnel_ports.end();
 }
+
+}  // namespace proxy

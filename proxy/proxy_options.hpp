@@ -12,12 +12,14 @@
 
 #include "socket/socket.hpp"
 
+namespace proxy {
+
 // An IPv4 address and prefix length: 192.168.1.0/24, or 10.0.0.7 (/32).
 struct Client_Range {
     std::uint32_t address = 0;  // host order, bits past the prefix zero
     int prefix = 32;
 
-    bool contains(Address peer) const noexcept;
+    bool contains(sockets::Address peer) const noexcept;
 };
 
 struct Proxy_Options {
@@ -33,12 +35,12 @@ struct Proxy_Options {
     std::size_t html_limit = 8u << 20;
     // CONNECT opens a tunnel to these ports only; `tunnels` false refuses all.
     bool tunnels = true;
-    std::vector<Port> tunnel_ports{443};
+    std::vector<sockets::Port> tunnel_ports{443};
     // Who may use the proxy; empty means everyone.
     std::vector<Client_Range> allowed_clients;
 
-    bool allows_client(Address peer) const noexcept;
-    bool allows_tunnel_to(Port port) const noexcept;
+    bool allows_client(sockets::Address peer) const noexcept;
+    bool allows_tunnel_to(sockets::Port port) const noexcept;
 };
 
 // The options in force, shared by the thread that reads the settings and the
@@ -59,3 +61,5 @@ private:
     mutable std::mutex mutex_;
     std::shared_ptr<const Proxy_Options> current_ = std::make_shared<const Proxy_Options>();
 };
+
+}  // namespace proxy

@@ -10,6 +10,14 @@
 #include "proxy/refusal.hpp"
 #include "proxy/response_thread.hpp"
 
+namespace proxy {
+
+using sockets::Address;
+using sockets::is_descriptor_shortage;
+using sockets::is_transient_accept_error;
+using sockets::Response_Socket;
+using sockets::Server_Socket;
+
 namespace {
 
 // Never throws: the listener must outlive a failing log too.
@@ -98,3 +106,5 @@ void Proxy_Thread::serve(Server_Socket& server) {
         }
     }
 }
+
+}  // namespace proxy

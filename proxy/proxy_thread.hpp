@@ -15,12 +15,14 @@
 #include "proxy/proxy_options.hpp"
 #include "socket/socket.hpp"
 
-constexpr Port LISTEN_PORT = 8080;
+namespace proxy {
+
+constexpr sockets::Port LISTEN_PORT = 8080;
 
 class Proxy_Thread : public Thread {
 public:
     Proxy_Thread() = default;
-    explicit Proxy_Thread(Port port) : port_(port) {}
+    explicit Proxy_Thread(sockets::Port port) : port_(port) {}
 
     Html_Filter html_filter;
     // Read at every accepted connection; whoever reads the settings replaces them.
@@ -31,9 +33,11 @@ protected:
     int run() override;
 
 private:
-    void serve(Server_Socket& server);
+    void serve(sockets::Server_Socket& server);
 
-    Port port_ = LISTEN_PORT;
+    sockets::Port port_ = LISTEN_PORT;
     // Handlers that have served a connection wait here for the next.
     std::shared_ptr<Handler_Pool> pool_ = std::make_shared<Handler_Pool>();
 };
+
+}  // namespace proxy

@@ -2,6 +2,13 @@
 
 #include <algorithm>
 
+namespace proxy {
+
+using sockets::Response_Socket;
+using sockets::Server_Socket;
+using sockets::Socket;
+using sockets::wait_readable;
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -105,3 +112,5 @@ void Refused_Connections::drop_expired() {
     const auto now = Clock::now();
     std::erase_if(entries_, [now](const Entry& entry) { return entry.deadline <= now; });
 }
+
+}  // namespace proxy

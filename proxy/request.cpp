@@ -3,17 +3,31 @@
 #include <string>
 
 #include "base/exception.hpp"
+#include "http/header.hpp"
 #include "proxy/content_coding.hpp"
-#include "proxy/text.hpp"
 #include "socket/socket.hpp"
+
+namespace proxy {
+
+namespace header_name = http::header_name;
+using http::has_blank_line;
+using http::Header_Walk;
+using http::parse_decimal;
+using http::split_url;
+using sockets::Port;
+using sockets::Response_Socket;
+using sockets::Socket_Timeout;
 
 namespace {
 
-bool is_blank(std::string_view line) { return line == "\n" || line == "\r\n"; }
-
 bool is_space_or_control(char c) { return static_cast<unsigned char>(c) <= 0x20; }
 
-char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+// Removes `prefix` (case-sensitive) from the front of `text` if it is there.
+bool skip_prefix(std::string_view& text, std::string_view prefix) {
+    if (!text.starts_with(prefix)) return false;
+    text.remove_prefix(prefix.size());
+    return true;
+}
 
 // Cuts a trailing " HTTP/<version>" so that the target is the bare URI.
 std::string_view cut_version(std::string_view line) {
@@ -23,24 +37,6 @@ std::string_view cut_version(std::string_view line) {
 }
 
 }  // namespace
-
-bool is_header(std::string_view line, std::string_view name) {
-    if (line.size() < name.size()) return false;
-    for (std::size_t i = 0; i < name.size(); ++i)
-        if (lower(line[i]) != lower(name[i])) return false;
-    return true;
-}
-
-std::string_view header_value(std::string_view line, std::size_t name_length) {
-    std::string_view value = line.substr(name_length);
-    while (!value.empty() && is_space_or_control(value.front())) value.remove_prefix(1);
-    return value;
-}
-
-bool has_blank_line(std::string_view text) {
-    if (text.starts_with("\n") || text.starts_with("\r\n")) return true;
-    return text.find("\n\n") != std::string_view::npos || text.find("\n\r\n") != std::string_view::npos;
-}
 
 std::string read_request_head(Response_Socket& browser, std::span<char> buffer, std::chrono::milliseconds limit) {
     using Clock = std::chrono::steady_clock;
@@ -62,8 +58,9 @@ std::string read_request_head(Response_Socket& browser, std::span<char> buffer, 
 
 Upstream_Request rewrite_request(std::string_view request) {
     Upstream_Request r{};
-    std::string_view rest = request;
-    const std::string_view request_line = take_line(rest);
+    Header_Walk walk(request);
+    const auto first = walk.next();
+    const std::string_view request_line = first ? first->text() : std::string_view();
 
     std::string_view line = request_line;
     for (std::string_view method : {"GET ", "HEAD ", "POST "}) {
@@ -82,28 +79,20 @@ Upstream_Request rewrite_request(std::string_view request) {
 
     r.header.reserve(request.size() + 16);
     r.header.append(r.method).append(r.url.path).append(" HTTP/1.0\r\n");
-    while (!rest.empty()) {
-        const std::string_view header_line = take_line(rest);
-        if (is_blank(header_line)) {
-            r.header.append(header_line);
-            break;
-        }
-        if (header_line == "Proxy-Connection: Keep-Alive\r\n") continue;
-        if (is_header(header_line, "Content-Length:")) {
-            std::string_view value = header_value(header_line, 15);
+    while (const auto line = walk.next()) {
+        if (line->text() == "Proxy-Connection: Keep-Alive\r\n") continue;
+        if (line->is(header_name::content_length)) {
+            std::string_view value = line->value();
             r.content_length = static_cast<std::uint32_t>(parse_decimal(value));
-        } else if (is_header(header_line, "Accept-Encoding:")) {
+        } else if (line->is(header_name::accept_encoding)) {
             // Only codings the proxy can decode, so that HTML comes back readable for the rules.
-            const std::string_view ending = header_line.ends_with("\r\n") ? "\r\n"
-                                            : header_line.ends_with("\n") ? "\n"
-                                                                          : "";
-            r.header.append(header_line.substr(0, 16)).append(" ");
-            r.header.append(decodable_codings(header_value(header_line, 16))).append(ending);
+            r.header.append(line->name_and_colon()).append(" ");
+            r.header.append(decodable_codings(line->value())).append(line->ending());
             continue;
         }
-        r.header.append(header_line);
+        r.header.append(line->text());
     }
-    r.body = rest;
+    r.body = walk.rest();
     return r;
 }
 
@@ -111,8 +100,8 @@ bool is_connect(std::string_view request) { return request.starts_with("CONNECT 
 
 Tunnel_Request parse_connect(std::string_view request) {
     Tunnel_Request t{};
-    std::string_view rest = request;
-    t.request_line = take_line(rest);
+    Header_Walk walk(request);
+    if (const auto first = walk.next()) t.request_line = first->text();
     const auto refuse = [&] { return Exception("未対応リクエスト: " + std::string(t.request_line)); };
 
     std::string_view line = t.request_line;
@@ -129,8 +118,10 @@ Tunnel_Request parse_connect(std::string_view request) {
     t.port = static_cast<Port>(port);
 
     // The head ends at its blank line; anything after it is already tunnel data.
-    while (!rest.empty())
-        if (is_blank(take_line(rest))) break;
-    t.early_bytes = rest;
+    while (walk.next()) {
+    }
+    t.early_bytes = walk.rest();
     return t;
 }
+
+}  // namespace proxy

@@ -9,7 +9,11 @@
 
 #include "http/text.hpp"
 
+namespace sockets {
 class Response_Socket;
+}  // namespace sockets
+
+namespace proxy {
 
 // The most a request head (request line and header lines) may take.
 constexpr std::size_t max_request_head = 64 * 1024;
@@ -18,15 +22,13 @@ constexpr std::size_t max_request_head = 64 * 1024;
 // Body bytes that came with the head are kept at the end of the result.
 // A head longer than max_request_head throws; so does one not complete
 // within `limit` (Socket_Timeout).
-std::string read_request_head(Response_Socket& browser, std::span<char> buffer, std::chrono::milliseconds limit);
-
-// True when `text` holds a complete blank line ("\n" or "\r\n") ending a header block.
-bool has_blank_line(std::string_view text);
+std::string read_request_head(sockets::Response_Socket& browser, std::span<char> buffer,
+                              std::chrono::milliseconds limit);
 
 struct Upstream_Request {
     std::string_view method;  // "GET ", "HEAD " or "POST ", with its space
     std::string_view target;  // the absolute URI, without method and version
-    Url_Parts url;
+    http::Url_Parts url;
     std::string header;            // request line, passed header lines, blank line
     std::string_view body;         // body bytes that came with the head
     std::uint32_t content_length;  // 0 when the request has none
@@ -41,7 +43,7 @@ Upstream_Request rewrite_request(std::string_view request);
 struct Tunnel_Request {
     std::string_view request_line;  // as received, line end included
     std::string_view host;
-    Port port;
+    sockets::Port port;
     std::string_view early_bytes;  // what the browser sent after the head already
 };
 
@@ -51,7 +53,4 @@ bool is_connect(std::string_view request);
 // request line when it names no host or no port.
 Tunnel_Request parse_connect(std::string_view request);
 
-// Whether the header line starts with `name` (which includes its colon), ASCII case ignored.
-bool is_header(std::string_view line, std::string_view name);
-// The value of a header line after `name_length` bytes: leading bytes of 0x20 or less skipped.
-std::string_view header_value(std::string_view line, std::size_t name_length);
+}  // namespace proxy

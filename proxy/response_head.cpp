@@ -1,50 +1,48 @@
 #include "proxy/response_head.hpp"
 
-#include "proxy/request.hpp"
-#include "proxy/text.hpp"
+#include "http/header.hpp"
+#include "http/text.hpp"
+
+namespace proxy {
+
+namespace header_name = http::header_name;
+using http::Header_Line;
+using http::Header_Walk;
+using http::parse_decimal;
+using http::same_ignoring_case;
 
 namespace {
 
-bool is_html_type(std::string_view line) {
-    std::string_view value = header_value(line, 13);
+bool is_html_type(const Header_Line& line) {
+    std::string_view value = line.value();
     if (auto semicolon = value.find(';'); semicolon != std::string_view::npos) value = value.substr(0, semicolon);
     while (!value.empty() && static_cast<unsigned char>(value.back()) <= 0x20) value.remove_suffix(1);
-    return value.size() == 9 && is_header(value, "text/html");
+    return same_ignoring_case(value, "text/html");
 }
-
-std::string_view line_end_of(std::string_view line) {
-    return line.ends_with("\r\n") ? "\r\n" : line.ends_with("\n") ? "\n" : "";
-}
-
-bool is_blank(std::string_view line) { return line == "\r\n" || line == "\n"; }
 
 }  // namespace
 
 Response_Head scan_head(std::string_view held) {
     Response_Head head;
     std::size_t coding_lines = 0;
-    while (!held.empty()) {
-        const std::string_view line = take_line(held);
-        if (is_blank(line)) {
-            head.header.append(line);
-            break;
-        }
-        if (is_header(line, "Content-Length:")) {
-            std::string_view value = header_value(line, 15);
+    Header_Walk walk(held);
+    while (const auto line = walk.next()) {
+        if (line->is(header_name::content_length)) {
+            std::string_view value = line->value();
             head.content_length = static_cast<std::uint32_t>(parse_decimal(value));
             head.has_length = true;
-        } else if (is_header(line, "Content-Type:") && is_html_type(line)) {
+        } else if (line->is(header_name::content_type) && is_html_type(*line)) {
             head.html = true;
-        } else if (is_header(line, "Content-Encoding:")) {
-            std::string_view value = header_value(line, 17);
+        } else if (line->is(header_name::content_encoding)) {
+            std::string_view value = line->value();
             while (!value.empty() && static_cast<unsigned char>(value.back()) <= 0x20) value.remove_suffix(1);
             head.coding_value = coding_lines++ ? head.coding_value + ", " + std::string(value) : std::string(value);
             // Two lines are two codings applied one after the other.
             head.coding = coding_lines > 1 ? Content_Coding::unsupported : content_coding(value);
         }
-        head.header.append(line);
+        head.header.append(line->text());
     }
-    head.body.assign(held);
+    head.body.assign(walk.rest());
     return head;
 }
 
@@ -52,27 +50,28 @@ std::string with_content_length(std::string_view header, std::size_t length, boo
     std::string out;
     out.reserve(header.size() + 24);
     bool found = false;
-    while (!header.empty()) {
-        const std::string_view line = take_line(header);
-        if (is_blank(line) && add_length && !found) {
-            out.append("Content-Length: ").append(std::to_string(length)).append(line_end_of(line));
+    Header_Walk walk(header);
+    while (const auto line = walk.next()) {
+        if (line->is_blank() && add_length && !found) {
+            out.append(header_name::content_length).append(": ").append(std::to_string(length)).append(line->ending());
         }
-        if (!is_header(line, "Content-Length:")) {
-            out.append(line);
+        if (!line->is(header_name::content_length)) {
+            out.append(line->text());
             continue;
         }
         found = true;
-        out.append(line.substr(0, 15)).append(" ").append(std::to_string(length)).append(line_end_of(line));
+        out.append(line->name_and_colon()).append(" ").append(std::to_string(length)).append(line->ending());
     }
-    return out;
+    return out.append(walk.rest());
 }
 
 std::string without_content_encoding(std::string_view header) {
     std::string out;
     out.reserve(header.size());
-    while (!header.empty()) {
-        const std::string_view line = take_line(header);
-        if (!is_header(line, "Content-Encoding:")) out.append(line);
-    }
-    return out;
+    Header_Walk walk(header);
+    while (const auto line = walk.next())
+        if (!line->is(header_name::content_encoding)) out.append(line->text());
+    return out.append(walk.rest());
 }
+
+}  // namespace proxy

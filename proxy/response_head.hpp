@@ -9,6 +9,8 @@
 
 #include "proxy/content_coding.hpp"
 
+namespace proxy {
+
 struct Response_Head {
     std::string header;  // the header lines as received, blank line included
     std::string body;    // body bytes that came with the header
@@ -28,3 +30,5 @@ Response_Head scan_head(std::string_view held);
 std::string with_content_length(std::string_view header, std::size_t length, bool add_length = false);
 // The header without its Content-Encoding lines.
 std::string without_content_encoding(std::string_view header);
+
+}  // namespace proxy

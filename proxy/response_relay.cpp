@@ -6,10 +6,15 @@
 #include <string>
 
 #include "base/streams.hpp"
+#include "http/header.hpp"
 #include "proxy/body_decoder.hpp"
 #include "proxy/request.hpp"
 #include "proxy/response_head.hpp"
 #include "socket/socket.hpp"
+
+namespace proxy {
+
+using http::has_blank_line;
 
 namespace {
 
@@ -155,3 +160,5 @@ void relay_response(const Relay& relay) {
     head.body.shrink_to_fit();
     stream_rest(relay, head, received);
 }
+
+}  // namespace proxy

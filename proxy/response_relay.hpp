@@ -12,12 +12,16 @@
 
 #include "proxy/html_filter.hpp"
 
+namespace sockets {
 class Client_Socket;
 class Response_Socket;
+}  // namespace sockets
+
+namespace proxy {
 
 struct Relay {
-    Client_Socket& server;
-    Response_Socket& browser;
+    sockets::Client_Socket& server;
+    sockets::Response_Socket& browser;
     std::string_view target;  // the request's absolute URI, for the filter
     bool head_request;        // the answer has no body, whatever its header says
     const Html_Filter& html_filter;
@@ -27,3 +31,5 @@ struct Relay {
 };
 
 void relay_response(const Relay& relay);
+
+}  // namespace proxy

@@ -13,6 +13,13 @@
 #include "proxy/tunnel.hpp"
 #include "win32/memory.hpp"
 
+namespace proxy {
+
+using sockets::Address;
+using sockets::Client_Socket;
+using sockets::resolve;
+using sockets::Socket_Timeout;
+
 int active_connections = 0;
 std::mutex connection_lock;
 
@@ -204,3 +211,5 @@ void Response_Thread::serve_tunnel(std::string_view request, std::span<char> buf
     window_log->printf("---- #%d close\n", id);
     server.close();
 }
+
+}  // namespace proxy

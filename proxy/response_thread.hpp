@@ -17,6 +17,8 @@
 #include "proxy/proxy_options.hpp"
 #include "socket/socket.hpp"
 
+namespace proxy {
+
 // Handlers between their start and end lines; guarded by connection_lock,
 // which also keeps the start and end lines in the order of the count.
 extern int active_connections;
@@ -28,7 +30,7 @@ constexpr std::size_t relay_buffer_size = 64 * 1024;
 
 class Response_Thread : public Thread {
 public:
-    std::unique_ptr<Response_Socket> browser;
+    std::unique_ptr<sockets::Response_Socket> browser;
     Html_Filter html_filter;
     // The options in force when the connection was accepted.
     std::shared_ptr<const Proxy_Options> options = std::make_shared<const Proxy_Options>();
@@ -49,3 +51,5 @@ private:
 // The answer for a request that failed: a fixed 500 head, a UTF-8
 // byte-order mark and the error message.
 std::string proxy_error_answer(std::string_view message);
+
+}  // namespace proxy

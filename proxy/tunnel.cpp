@@ -3,6 +3,12 @@
 #include "base/exception.hpp"
 #include "socket/socket.hpp"
 
+namespace proxy {
+
+using sockets::Socket;
+using sockets::Socket_Wait;
+using sockets::wait_for;
+
 namespace {
 
 // One direction: bytes read from `from` wait in `pending` until `to` takes them.
@@ -79,3 +85,5 @@ Tunnel_Result run_tunnel(const Tunnel& tunnel) {
     }
     return result;
 }
+
+}  // namespace proxy

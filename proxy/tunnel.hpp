@@ -11,12 +11,16 @@
 #include <span>
 #include <string>
 
+namespace sockets {
 class Client_Socket;
 class Response_Socket;
+}  // namespace sockets
+
+namespace proxy {
 
 struct Tunnel {
-    Response_Socket& browser;
-    Client_Socket& server;
+    sockets::Response_Socket& browser;
+    sockets::Client_Socket& server;
     std::span<char> buffer;  // split in two, one half per direction
     std::chrono::milliseconds idle_limit;
 };
@@ -30,3 +34,5 @@ struct Tunnel_Result {
 
 // Never throws for what the peers do: every way a tunnel ends is a result.
 Tunnel_Result run_tunnel(const Tunnel& tunnel);
+
+}  // namespace proxy

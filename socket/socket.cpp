@@ -8,6 +8,8 @@
 #include "base/exception.hpp"
 #include "win32/windows.hpp"
 
+namespace sockets {
+
 namespace {
 
 SOCKET raw(std::intptr_t handle) { return static_cast<SOCKET>(handle); }
@@ -270,3 +272,5 @@ bool is_descriptor_shortage(int error) noexcept {
 #endif
     return error == WSAEMFILE || error == WSAENOBUFS;
 }
+
+}  // namespace sockets

@@ -12,6 +12,8 @@
 
 #include "base/exception.hpp"
 
+namespace sockets {
+
 // IPv4 address in network byte order, exactly as `resolve` returns it.
 using Address = std::uint32_t;
 // Port in host byte order.
@@ -140,3 +142,5 @@ private:
 bool is_transient_accept_error(int error) noexcept;
 // True when the failure was running out of descriptors: worth a pause.
 bool is_descriptor_shortage(int error) noexcept;
+
+}  // namespace sockets

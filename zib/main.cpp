@@ -20,6 +20,12 @@
 #include "zib/rule_tester.hpp"
 #include "zib/tray_icon.hpp"
 
+using proxy::LISTEN_PORT;
+using proxy::Proxy_Thread;
+using sockets::Client_Socket;
+using sockets::resolve;
+using sockets::socket_startup;
+
 namespace {
 
 constexpr const wchar_t* class_name = L"zib_window";

@@ -12,6 +12,10 @@ using kelyaml::Array_Access;
 using kelyaml::Yaml_Error;
 using kelyaml::Yaml_Event_Kind;
 using kelyaml::Yaml_Reader;
+using proxy::Client_Range;
+using proxy::Option_Store;
+using proxy::Proxy_Options;
+using sockets::Port;
 
 const std::shared_ptr<Option_Store> proxy_options = std::make_shared<Option_Store>();
 

@@ -20,9 +20,9 @@
 #include "proxy/proxy_options.hpp"
 
 // The options the listener reads (main hands this store to it).
-extern const std::shared_ptr<Option_Store> proxy_options;
+extern const std::shared_ptr<proxy::Option_Store> proxy_options;
 
 // The options a settings text gives.
-Proxy_Options read_proxy_settings(std::string_view text);
+proxy::Proxy_Options read_proxy_settings(std::string_view text);
 // Reads them and puts them in place.
 void load_proxy_settings(std::string_view text);

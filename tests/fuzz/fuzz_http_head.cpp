@@ -12,12 +12,31 @@
 #include <string_view>
 
 #include "base/exception.hpp"
+#include "http/header.hpp"
 #include "proxy/body_decoder.hpp"
 #include "proxy/content_coding.hpp"
 #include "proxy/request.hpp"
 #include "proxy/response_head.hpp"
-#include "proxy/text.hpp"
 #include "zib/proxy_settings.hpp"
+
+namespace header_name = http::header_name;
+using http::Header_Walk;
+using proxy::Body_Decoder;
+using proxy::Client_Range;
+using proxy::Content_Coding;
+using proxy::content_coding;
+using proxy::decodable_codings;
+using proxy::is_connect;
+using proxy::parse_connect;
+using proxy::Proxy_Options;
+using proxy::Response_Head;
+using proxy::rewrite_request;
+using proxy::scan_head;
+using proxy::Tunnel_Request;
+using proxy::Upstream_Request;
+using proxy::with_content_length;
+using proxy::without_content_encoding;
+using sockets::Port;
 
 namespace {
 
@@ -51,12 +70,13 @@ void response_head(std::string_view input) {
     check(head.header.size() + head.body.size() == input.size());
     check(input.starts_with(head.header) && input.ends_with(head.body));
     const std::string rewritten = with_content_length(without_content_encoding(head.header), 12345, true);
-    std::string_view rest = rewritten;
-    while (!rest.empty()) {
-        const std::string_view line = take_line(rest);
-        check(!is_header(line, "Content-Encoding:"));
-        if (is_header(line, "Content-Length:")) check(line.substr(15).starts_with(" 12345"));
+    Header_Walk walk(rewritten);
+    while (const auto line = walk.next()) {
+        check(!line->is(header_name::content_encoding));
+        if (line->is(header_name::content_length))
+            check(line->text().substr(line->name_and_colon().size()).starts_with(" 12345"));
     }
+    check(walk.rest().empty());
 }
 
 void codings(std::string_view input) {

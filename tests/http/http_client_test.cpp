@@ -9,6 +9,8 @@
 #include "base/exception.hpp"
 #include "loopback.hpp"
 
+using http::HTTP_Client;
+
 namespace {
 
 using namespace std::chrono_literals;

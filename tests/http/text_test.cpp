@@ -3,37 +3,11 @@
 #include <gtest/gtest.h>
 
 #include "base/exception.hpp"
-#include "proxy/text.hpp"
 
-TEST(Take_Line, CutsAfterTheLineFeedKeepingCarriageReturns) {
-    std::string_view text("a\r\nb", 4);
-    EXPECT_EQ(take_line(text), "a\r\n");
-    EXPECT_EQ(text, "b");
-    EXPECT_EQ(take_line(text), "b");
-    EXPECT_EQ(text, "");
-    EXPECT_EQ(take_line(text), "");
-    std::string_view blank("\n\nx");
-    EXPECT_EQ(take_line(blank), "\n");
-    EXPECT_EQ(blank, "\nx");
-}
-
-TEST(Skip_Prefix, ExactCaseSensitiveMatchOnly) {
-    struct Case {
-        std::string_view text, prefix;
-        bool found;
-        std::string_view rest;
-    };
-    const Case cases[] = {
-        {"GET /x", "GET ", true, "/x"}, {"get /x", "GET ", false, "get /x"},
-        {"GE", "GET ", false, "GE"},    {"GET ", "GET ", true, ""},
-        {"abc", "", true, "abc"},
-    };
-    for (const auto& c : cases) {
-        std::string_view text = c.text;
-        EXPECT_EQ(skip_prefix(text, c.prefix), c.found) << c.text;
-        EXPECT_EQ(text, c.rest) << c.text;
-    }
-}
+using http::parse_decimal;
+using http::split_url;
+using http::Url_Parts;
+using sockets::Port;
 
 TEST(Parse_Decimal, DigitsOnlyWrappingIn32Bits) {
     struct Case {

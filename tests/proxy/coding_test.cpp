@@ -7,6 +7,11 @@
 #include "proxy/body_decoder.hpp"
 #include "proxy/content_coding.hpp"
 
+using proxy::Body_Decoder;
+using proxy::Content_Coding;
+using proxy::content_coding;
+using proxy::decodable_codings;
+
 using State = Body_Decoder::State;
 using test::packed;
 using test::Packing;

@@ -9,6 +9,8 @@
 #include "coding_support.hpp"
 #include "proxy_fixture.hpp"
 
+using proxy::Proxy_Options;
+
 using namespace std::chrono_literals;
 using test::count_of;
 using test::Origin;

@@ -9,6 +9,10 @@
 
 #include "proxy/handler_pool.hpp"
 
+using proxy::Handler_Pool;
+using proxy::Handover;
+using proxy::Proxy_Options;
+
 using namespace std::chrono_literals;
 
 namespace {

@@ -11,6 +11,9 @@
 #include "base/thread.hpp"
 #include "proxy_fixture.hpp"
 
+using proxy::Client_Range;
+using proxy::Proxy_Options;
+
 using namespace std::chrono_literals;
 using test::count_of;
 using test::Origin;
@@ -104,7 +107,8 @@ TEST_F(Limits, StalledOriginEndsTheExchangeAtTheIdleLimit) {
         // /partial announces 1000 bytes and sends 6; /silent sends nothing.
         if (head.find("/partial") != std::string::npos)
             c.send_all("HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 1000\r\n\r\nabcdef");
-        while (!done) std::this_thread::sleep_for(10ms);
+        // Held open until the test ends, or at most 10 s should it end early.
+        for (int i = 0; i < 1000 && !done; ++i) std::this_thread::sleep_for(10ms);
     });
     struct Case {
         std::string path, answer;

@@ -1,9 +1,13 @@
 #pragma once
 // A scriptable origin server on loopback: each accepted connection runs the
 // script on a thread of its own, which may split its writes, pause, send junk
-// or close early. Requests are recorded in the order they were read.
+// or close early. Requests are recorded in the order they were read. A
+// script that throws (a read or send past its time limit) fails the test.
+
+#include <gtest/gtest.h>
 
 #include <atomic>
+#include <exception>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -20,11 +24,13 @@ public:
 
     explicit Origin(Script script) : script_(std::move(script)) {
         acceptor_ = std::thread([this] {
-            for (;;) {
-                Raw_Connection c = listener_.accept();
-                if (stopping_) return;
+            // Waits in short steps so that it ends even when the wake-up
+            // connection below cannot be made.
+            while (!stopping_) {
+                std::optional<Raw_Connection> next = listener_.accept_within(100);
+                if (!next || stopping_) continue;
                 std::lock_guard lock(mutex_);
-                workers_.emplace_back([this, c = std::move(c)]() mutable { script_(c, *this); });
+                workers_.emplace_back([this, c = std::move(*next)]() mutable { run_script(c); });
             }
         });
     }
@@ -60,6 +66,14 @@ public:
     }
 
 private:
+    void run_script(Raw_Connection& c) {
+        try {
+            script_(c, *this);
+        } catch (const std::exception& e) {
+            ADD_FAILURE() << "origin script: " << e.what();
+        }
+    }
+
     Raw_Listener listener_;
     Script script_;
     std::atomic<bool> stopping_{false};

@@ -31,7 +31,7 @@ protected:
         window_log = &log;
         error_log = &errors;
         port = unused_port();
-        listener = std::make_unique<Proxy_Thread>(port);
+        listener = std::make_unique<proxy::Proxy_Thread>(port);
         listener->html_filter = [this](std::string_view target, std::string body) {
             return filter ? filter(target, std::move(body)) : body;
         };
@@ -53,8 +53,8 @@ protected:
     }
 
     // Options for the connections accepted from now on.
-    void set_options(const std::function<void(Proxy_Options&)>& change) {
-        Proxy_Options options;
+    void set_options(const std::function<void(proxy::Proxy_Options&)>& change) {
+        proxy::Proxy_Options options;
         change(options);
         listener->options->set(std::move(options));
     }
@@ -78,23 +78,27 @@ protected:
         return b.read_all();
     }
 
-    // Waits until every handler has written its end line.
+    // Waits until every handler has written its end line; 8 s is well past
+    // the longest a handler lingers over a close. Once handlers have failed
+    // to end, later waits look once: they would only fail slowly too.
     void wait_idle() {
-        for (int i = 0; i < 1500; ++i) {
+        static bool stuck = false;
+        for (int i = 0; i < (stuck ? 1 : 800); ++i) {
             const std::string text = log.text();
             if (count_of(text, " start (") == count_of(text, " end (")) {
-                std::lock_guard lock(connection_lock);
-                if (active_connections == 0) return;
+                std::lock_guard lock(proxy::connection_lock);
+                if (proxy::active_connections == 0) return;
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
+        stuck = true;
         ADD_FAILURE() << "handlers still running";
     }
 
     Capture_Stream log, errors;
-    Port port = 0;
-    std::unique_ptr<Proxy_Thread> listener;
-    Html_Filter filter;
+    sockets::Port port = 0;
+    std::unique_ptr<proxy::Proxy_Thread> listener;
+    proxy::Html_Filter filter;
 };
 
 }  // namespace test

@@ -13,6 +13,9 @@
 #include "zib/rule_set.hpp"
 
 using kelyaml::Yaml_Error;
+using proxy::Proxy_Options;
+using sockets::Address;
+using sockets::Port;
 
 using namespace std::chrono_literals;
 

@@ -10,6 +10,11 @@
 #include "base/thread.hpp"
 #include "proxy_fixture.hpp"
 
+using proxy::LISTEN_PORT;
+using proxy::Proxy_Thread;
+using sockets::Port;
+using sockets::Server_Socket;
+
 using namespace std::chrono_literals;
 using test::count_of;
 using test::Origin;

@@ -5,6 +5,10 @@
 #include "base/exception.hpp"
 #include "proxy/response_thread.hpp"
 
+using proxy::proxy_error_answer;
+using proxy::rewrite_request;
+using proxy::Upstream_Request;
+
 TEST(Rewrite_Request, WorkedExample) {
     const std::string request =
         "GET http://H:8000/a/b?x=1 HTTP/1.0\r\nHost: H:8000\r\nProxy-Connection: Keep-Alive\r\nAccept: */*\r\n\r\n";
@@ -67,14 +71,6 @@ TEST(Rewrite_Request, RefusedRequestsSayWhy) {
             EXPECT_EQ(e.message().rfind(c.message_start, 0), 0u) << e.message();
         }
     }
-}
-
-TEST(Has_Blank_Line, FindsTheEndOfAHead) {
-    EXPECT_TRUE(has_blank_line("GET / HTTP/1.0\r\n\r\n"));
-    EXPECT_TRUE(has_blank_line("GET / HTTP/1.0\n\nbody"));
-    EXPECT_TRUE(has_blank_line("\r\n"));
-    EXPECT_FALSE(has_blank_line("GET / HTTP/1.0\r\nHost: h\r\n"));
-    EXPECT_FALSE(has_blank_line("GET / HTTP/1.0\r\n\r"));
 }
 
 TEST(Proxy_Error_Answer, FixedHeadMarkAndMessage) {

@@ -9,6 +9,9 @@
 
 #include "proxy_fixture.hpp"
 
+using proxy::Proxy_Options;
+using sockets::Port;
+
 using namespace std::chrono_literals;
 using test::count_of;
 using test::Origin;

@@ -9,6 +9,17 @@
 #include "base/exception.hpp"
 #include "loopback.hpp"
 
+using sockets::Address;
+using sockets::Client_Socket;
+using sockets::Port;
+using sockets::resolve;
+using sockets::Server_Socket;
+using sockets::Socket;
+using sockets::Socket_Timeout;
+using sockets::Socket_Wait;
+using sockets::wait_for;
+using sockets::wait_readable;
+
 namespace {
 
 using namespace std::chrono_literals;
@@ -32,6 +43,8 @@ struct Pair {
     test::Raw_Connection peer;
     Pair() {
         client = std::make_unique<Client_Socket>(resolve("127.0.0.1"), listener.port());
+        // A read that never returns fails the test instead of holding it.
+        client->set_receive_timeout(5s);
         peer = listener.accept();
     }
 };

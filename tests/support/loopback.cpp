@@ -7,10 +7,37 @@
 #include "socket/socket.hpp"
 #include "win32/windows.hpp"
 
+using sockets::socket_startup;
+
 namespace test {
 
 namespace {
 SOCKET raw(std::intptr_t h) { return static_cast<SOCKET>(h); }
+
+bool poll_for(std::intptr_t handle, short events, int milliseconds) {
+    WSAPOLLFD p{};
+    p.fd = raw(handle);
+    p.events = events;
+    return WSAPoll(&p, 1, milliseconds) > 0;
+}
+
+// Non-blocking mode for the life of the object.
+class Non_Blocking {
+public:
+    explicit Non_Blocking(std::intptr_t handle) : handle_(handle) { set(1); }
+    ~Non_Blocking() { set(0); }
+    Non_Blocking(const Non_Blocking&) = delete;
+    Non_Blocking& operator=(const Non_Blocking&) = delete;
+
+private:
+    void set(u_long mode) {
+        if (ioctlsocket(raw(handle_), FIONBIO, &mode) == SOCKET_ERROR && mode == 1)
+            throw std::runtime_error("test ioctlsocket failed");
+    }
+    std::intptr_t handle_;
+};
+
+std::string limit_text() { return std::to_string(Raw_Connection::wait_limit_ms / 1000) + " s"; }
 
 sockaddr_in loopback(std::uint16_t port) {
     sockaddr_in a;
@@ -37,15 +64,18 @@ Raw_Connection& Raw_Connection::operator=(Raw_Connection&& other) noexcept {
 }
 
 void Raw_Connection::send_all(std::string_view data) {
+    const Non_Blocking non_blocking(handle_);
     while (!data.empty()) {
+        if (!writable_within(wait_limit_ms)) throw std::runtime_error("test send: no room for " + limit_text());
         auto n = ::send(raw(handle_), data.data(), static_cast<int>(std::min<std::size_t>(data.size(), 1 << 20)), 0);
+        if (n < 0 && WSAGetLastError() == WSAEWOULDBLOCK) continue;
         if (n <= 0) throw std::runtime_error("test send failed");
         data.remove_prefix(static_cast<std::size_t>(n));
     }
 }
 
 std::string Raw_Connection::read_some(std::size_t limit) {
-    if (!readable_within(read_limit_ms)) throw std::runtime_error("test read: nothing for 10 s");
+    if (!readable_within(wait_limit_ms)) throw std::runtime_error("test read: nothing for " + limit_text());
     std::string buffer(limit, '\0');
     auto n = ::recv(raw(handle_), buffer.data(), static_cast<int>(limit), 0);
     if (n < 0) throw std::runtime_error("test recv failed");
@@ -72,12 +102,9 @@ std::string Raw_Connection::read_until(std::string_view marker) {
     return all;
 }
 
-bool Raw_Connection::readable_within(int milliseconds) {
-    WSAPOLLFD p{};
-    p.fd = raw(handle_);
-    p.events = POLLIN;
-    return WSAPoll(&p, 1, milliseconds) > 0;
-}
+bool Raw_Connection::readable_within(int milliseconds) { return poll_for(handle_, POLLIN, milliseconds); }
+
+bool Raw_Connection::writable_within(int milliseconds) { return poll_for(handle_, POLLOUT, milliseconds); }
 
 void Raw_Connection::shutdown_write() { ::shutdown(raw(handle_), 1); }
 
@@ -118,6 +145,13 @@ void Raw_Listener::close() {
 }
 
 Raw_Connection Raw_Listener::accept() {
+    std::optional<Raw_Connection> c = accept_within(Raw_Connection::wait_limit_ms);
+    if (!c) throw std::runtime_error("test accept: no connection for " + limit_text());
+    return std::move(*c);
+}
+
+std::optional<Raw_Connection> Raw_Listener::accept_within(int milliseconds) {
+    if (!poll_for(handle_, POLLIN, milliseconds)) return std::nullopt;
     SOCKET s = ::accept(raw(handle_), nullptr, nullptr);
     if (s == INVALID_SOCKET) throw std::runtime_error("test accept failed");
     return Raw_Connection(static_cast<std::intptr_t>(s));

@@ -2,6 +2,7 @@
 // Plain loopback sockets for tests, independent of the code under test.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -19,12 +20,14 @@ public:
     ~Raw_Connection() { close(); }
 
     bool is_open() const { return handle_ != -1; }
+    // Sends every byte; throws when the peer takes nothing for `wait_limit_ms`
+    // (a peer that stops reading fails the test instead of holding it).
     void send_all(std::string_view data);
     // One read of at most `limit` bytes; empty at end of stream. Every read
-    // waits at most `read_limit_ms`, then throws: a hanging proxy fails the
+    // waits at most `wait_limit_ms`, then throws: a hanging proxy fails the
     // test instead of holding it.
     std::string read_some(std::size_t limit = 65536);
-    static constexpr int read_limit_ms = 10000;
+    static constexpr int wait_limit_ms = 5000;
     // Everything until the peer closes.
     std::string read_all();
     // Reads until `marker` has arrived (or the peer closes); returns all read.
@@ -33,6 +36,8 @@ public:
     void close();
     // Whether something (data or the end) arrives within `milliseconds`.
     bool readable_within(int milliseconds);
+    // Whether the socket takes more bytes within `milliseconds`.
+    bool writable_within(int milliseconds);
     // Closes with a reset instead of an orderly end.
     void abort();
     std::intptr_t release() {
@@ -51,7 +56,10 @@ public:
     Raw_Listener();
     ~Raw_Listener();
     std::uint16_t port() const { return port_; }
+    // Waits at most Raw_Connection::wait_limit_ms, then throws.
     Raw_Connection accept();
+    // Nothing when no connection arrives within `milliseconds`.
+    std::optional<Raw_Connection> accept_within(int milliseconds);
     void close();
 
 private:
