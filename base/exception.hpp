@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+namespace base {
+
 class Exception : public std::exception {
 public:
     explicit Exception(std::string message) : message_(std::move(message)) {}
@@ -54,3 +56,5 @@ public:
 // Type name and message of any caught error, for logs and message boxes.
 std::string_view type_name_of(const std::exception& error) noexcept;
 std::string_view message_of(const std::exception& error) noexcept;
+
+}  // namespace base

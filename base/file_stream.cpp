@@ -5,6 +5,8 @@
 
 #include "base/exception.hpp"
 
+namespace base {
+
 int File_Stream::printf(const char* format, ...) {
     char small[512];
     va_list args;
@@ -39,3 +41,5 @@ void File_Stream::write_line(std::string_view text) {
 void File_Stream::write_string(std::string_view text) {
     if (file_.write(text) != text.size()) throw Write_Error("unable to write to stream");
 }
+
+}  // namespace base

@@ -7,6 +7,8 @@
 
 #include "win32/file.hpp"
 
+namespace base {
+
 class File_Stream {
 public:
     File_Stream() = default;
@@ -30,3 +32,5 @@ public:
 private:
     win32::File file_;
 };
+
+}  // namespace base

@@ -4,5 +4,9 @@
 
 #include "base/file_stream.hpp"
 
+namespace base {
+
 extern File_Stream* window_log;
 extern File_Stream* error_log;
+
+}  // namespace base

@@ -6,6 +6,8 @@
 #include "win32/thread.hpp"
 #include "win32/thread_id.hpp"
 
+namespace base {
+
 namespace {
 std::atomic<int> live_threads{0};
 }
@@ -57,3 +59,5 @@ void Thread::wait() {
     win32::join_thread(handle_);
     handle_ = 0;
 }
+
+}  // namespace base

@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace base {
+
 class Thread {
 public:
     static constexpr int max_threads = 1024;
@@ -46,3 +48,5 @@ private:
     std::atomic<int> id_{0};
     int result_ = 0;
 };
+
+}  // namespace base

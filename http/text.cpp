@@ -2,6 +2,8 @@
 
 #include "base/exception.hpp"
 
+using base::Exception;
+
 namespace http {
 
 using sockets::Port;

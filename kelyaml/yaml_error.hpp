@@ -5,9 +5,9 @@
 
 namespace kelyaml {
 
-class Yaml_Error : public Error {
+class Yaml_Error : public base::Error {
 public:
-    using Error::Error;
+    using base::Error::Error;
     const char* type_name() const noexcept override { return "Yaml_Error"; }
 };
 

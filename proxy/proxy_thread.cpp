@@ -10,6 +10,11 @@
 #include "proxy/refusal.hpp"
 #include "proxy/response_thread.hpp"
 
+using base::Exception;
+using base::message_of;
+using base::type_name_of;
+using base::window_log;
+
 namespace proxy {
 
 using sockets::Address;

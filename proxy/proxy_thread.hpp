@@ -19,7 +19,7 @@ namespace proxy {
 
 constexpr sockets::Port LISTEN_PORT = 8080;
 
-class Proxy_Thread : public Thread {
+class Proxy_Thread : public base::Thread {
 public:
     Proxy_Thread() = default;
     explicit Proxy_Thread(sockets::Port port) : port_(port) {}

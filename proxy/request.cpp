@@ -7,6 +7,8 @@
 #include "proxy/content_coding.hpp"
 #include "socket/socket.hpp"
 
+using base::Exception;
+
 namespace proxy {
 
 namespace header_name = http::header_name;

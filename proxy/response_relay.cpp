@@ -12,6 +12,9 @@
 #include "proxy/response_head.hpp"
 #include "socket/socket.hpp"
 
+using base::error_log;
+using base::window_log;
+
 namespace proxy {
 
 using http::has_blank_line;

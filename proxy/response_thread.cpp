@@ -13,6 +13,12 @@
 #include "proxy/tunnel.hpp"
 #include "win32/memory.hpp"
 
+using base::error_log;
+using base::Exception;
+using base::message_of;
+using base::type_name_of;
+using base::window_log;
+
 namespace proxy {
 
 using sockets::Address;

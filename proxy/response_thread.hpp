@@ -28,7 +28,7 @@ extern std::mutex connection_lock;
 // and log lines per answer; the buffer lives on the heap, not the thread's stack.
 constexpr std::size_t relay_buffer_size = 64 * 1024;
 
-class Response_Thread : public Thread {
+class Response_Thread : public base::Thread {
 public:
     std::unique_ptr<sockets::Response_Socket> browser;
     Html_Filter html_filter;

@@ -3,6 +3,8 @@
 #include "base/exception.hpp"
 #include "socket/socket.hpp"
 
+using base::message_of;
+
 namespace proxy {
 
 using sockets::Socket;

@@ -8,6 +8,8 @@
 #include "base/exception.hpp"
 #include "win32/windows.hpp"
 
+using base::Exception;
+
 namespace sockets {
 
 namespace {

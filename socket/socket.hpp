@@ -21,9 +21,9 @@ using Port = std::uint16_t;
 
 // A read or send that waited longer than the socket's time limit. The
 // connection is then of no further use: close it.
-class Socket_Timeout : public Exception {
+class Socket_Timeout : public base::Exception {
 public:
-    using Exception::Exception;
+    using base::Exception::Exception;
 };
 
 // Starts and ends the platform's socket library, once per process.

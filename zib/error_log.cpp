@@ -2,6 +2,11 @@
 
 #include "base/exception.hpp"
 
+namespace zib {
+
+using base::Create_Error;
+using base::File_Stream;
+
 std::unique_ptr<File_Stream> open_error_log(const std::string& name) {
     auto stream = std::make_unique<File_Stream>();
     if (stream->open_at_end(name) == 0) return stream;
@@ -9,3 +14,5 @@ std::unique_ptr<File_Stream> open_error_log(const std::string& name) {
     stream->write_string("\xEF\xBB\xBF");
     return stream;
 }
+
+}  // namespace zib

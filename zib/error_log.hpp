@@ -7,7 +7,11 @@
 
 #include "base/file_stream.hpp"
 
+namespace zib {
+
 // Opens the file for reading and writing at its end; if that fails, creates
 // it and writes EF BB BF. Throws Create_Error ("unable to create file '<name>'")
 // when it can be neither opened nor created.
-std::unique_ptr<File_Stream> open_error_log(const std::string& name);
+std::unique_ptr<base::File_Stream> open_error_log(const std::string& name);
+
+}  // namespace zib

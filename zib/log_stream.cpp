@@ -12,6 +12,8 @@
 #include "win32/text.hpp"
 #include "zib/tray_icon.hpp"
 
+namespace zib {
+
 namespace {
 
 // WM_LOG_LINES's lParam is a stream's id, an even number; the low bit set
@@ -281,3 +283,5 @@ std::size_t Log_Stream::take_lines(HWND window, WNDPROC list_box, LPARAM lparam)
     } while (asked_again);
     return added;
 }
+
+}  // namespace zib

@@ -27,6 +27,8 @@
 #include "base/file_stream.hpp"
 #include "win32/windows.hpp"
 
+namespace zib {
+
 constexpr int MAX_LOG_LINES = 1024;
 
 // Four window-fuls: room for a burst of connections (each logs a dozen
@@ -40,7 +42,7 @@ constexpr UINT WM_LOG_LINES = WM_APP + 1;
 
 struct Log_Channel;
 
-class Log_Stream : public File_Stream {
+class Log_Stream : public base::File_Stream {
 public:
     // `queue_lines` is the bound of the queue (tests use small ones).
     explicit Log_Stream(std::size_t queue_lines = LOG_QUEUE_LINES);
@@ -65,3 +67,5 @@ private:
     std::shared_ptr<Log_Channel> channel_;  // the queue, shared with a take_lines that may be running
     LPARAM id_;                             // what WM_LOG_LINES carries: take_lines finds the channel by it
 };
+
+}  // namespace zib

@@ -20,6 +20,26 @@
 #include "zib/rule_tester.hpp"
 #include "zib/tray_icon.hpp"
 
+using zib::apply_rules;
+using zib::asks_for_rule_tester;
+using zib::CMD_RELOAD;
+using zib::list_box_proc;
+using zib::load_settings;
+using zib::Log_Stream;
+using zib::main_window_proc;
+using zib::open_error_log;
+using zib::proxy_options;
+using zib::run_rule_tester;
+using zib::take_window_error;
+using zib::tray_icon;
+
+using base::Assertion_Error;
+using base::error_log;
+using base::Exception;
+using base::message_of;
+using base::type_name_of;
+using base::window_log;
+
 using proxy::LISTEN_PORT;
 using proxy::Proxy_Thread;
 using sockets::Client_Socket;

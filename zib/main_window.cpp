@@ -4,6 +4,8 @@
 #include "zib/rule_set.hpp"
 #include "zib/tray_icon.hpp"
 
+namespace zib {
+
 WNDPROC list_box_proc = nullptr;
 
 namespace {
@@ -50,3 +52,5 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
     }
     return CallWindowProcW(list_box_proc, window, message, wparam, lparam);
 }
+
+}  // namespace zib

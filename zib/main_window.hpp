@@ -7,6 +7,8 @@
 #include "win32/windows.hpp"
 #include "zib/tray_menu.hpp"
 
+namespace zib {
+
 // The system list box's procedure, kept at start-up: everything the main
 // window does not handle itself goes there.
 extern WNDPROC list_box_proc;
@@ -17,3 +19,5 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
 // through the system's dispatch code: the procedure keeps it and ends the
 // message loop, and the entry point takes it here and reports it.
 std::exception_ptr take_window_error() noexcept;
+
+}  // namespace zib

@@ -8,6 +8,8 @@
 #include "kelyaml/yaml_error.hpp"
 #include "kelyaml/yaml_reader.hpp"
 
+namespace zib {
+
 using kelyaml::Array_Access;
 using kelyaml::Yaml_Error;
 using kelyaml::Yaml_Event_Kind;
@@ -149,3 +151,5 @@ Proxy_Options read_proxy_settings(std::string_view text) {
 }
 
 void load_proxy_settings(std::string_view text) { proxy_options->set(read_proxy_settings(text)); }
+
+}  // namespace zib

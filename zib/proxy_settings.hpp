@@ -19,6 +19,8 @@
 
 #include "proxy/proxy_options.hpp"
 
+namespace zib {
+
 // The options the listener reads (main hands this store to it).
 extern const std::shared_ptr<proxy::Option_Store> proxy_options;
 
@@ -26,3 +28,5 @@ extern const std::shared_ptr<proxy::Option_Store> proxy_options;
 proxy::Proxy_Options read_proxy_settings(std::string_view text);
 // Reads them and puts them in place.
 void load_proxy_settings(std::string_view text);
+
+}  // namespace zib

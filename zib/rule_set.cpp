@@ -10,6 +10,14 @@
 #include "win32/windows.hpp"
 #include "zib/proxy_settings.hpp"
 
+namespace zib {
+
+using base::error_log;
+using base::File_Exception;
+using base::message_of;
+using base::type_name_of;
+using base::window_log;
+
 using kelregexp::Match_Budget_Error;
 using kelregexp::Regular_Expression;
 using kelregexp::Regular_Expression_Error;
@@ -258,3 +266,5 @@ std::string apply_rules_observed(std::string_view uri, std::string html, const R
     scratch_pool.give(std::move(scratch));
     return html;
 }
+
+}  // namespace zib

@@ -18,6 +18,8 @@
 
 #include "kelregexp/regular_expression.hpp"
 
+namespace zib {
+
 struct Rule {
     std::string uri;
     std::string search;
@@ -77,3 +79,5 @@ std::string apply_rules_observed(std::string_view uri, std::string html, const R
 
 // The short text for a Windows system error code in a file error.
 std::string file_error_text(unsigned long code);
+
+}  // namespace zib

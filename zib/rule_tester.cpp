@@ -10,6 +10,14 @@
 #include "win32/file.hpp"
 #include "zib/rule_set.hpp"
 
+namespace zib {
+
+using base::error_log;
+using base::File_Stream;
+using base::message_of;
+using base::type_name_of;
+using base::window_log;
+
 namespace {
 
 constexpr const char* usage = "usage: brindlemoor --test URI FILE [-o OUT]\n";
@@ -179,3 +187,5 @@ int run_rule_tester(const std::vector<std::string>& arguments, const Tester_Stre
     }
     return bad ? 1 : 0;
 }
+
+}  // namespace zib

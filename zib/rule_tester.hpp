@@ -21,6 +21,8 @@
 #include <string_view>
 #include <vector>
 
+namespace zib {
+
 struct Tester_Streams {
     std::function<bool(std::string_view)> report;
     std::function<bool(std::string_view)> page;
@@ -31,3 +33,5 @@ bool asks_for_rule_tester(const std::vector<std::string>& arguments);
 
 // Runs the tester on the program's arguments; returns the exit status.
 int run_rule_tester(const std::vector<std::string>& arguments, const Tester_Streams& streams);
+
+}  // namespace zib

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <string_view>
 
+namespace zib {
+
 namespace {
 
 NOTIFYICONDATAW make_tray_icon() {
@@ -20,3 +22,5 @@ NOTIFYICONDATAW make_tray_icon() {
 }  // namespace
 
 NOTIFYICONDATAW tray_icon = make_tray_icon();
+
+}  // namespace zib

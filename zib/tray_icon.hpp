@@ -5,7 +5,11 @@
 
 #include "win32/windows.hpp"
 
+namespace zib {
+
 constexpr UINT TRAY_ICON_ID = 100;
 constexpr UINT WM_TRAY_CALLBACK = WM_USER + 1000;
 
 extern NOTIFYICONDATAW tray_icon;
+
+}  // namespace zib

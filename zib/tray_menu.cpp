@@ -1,5 +1,7 @@
 #include "zib/tray_menu.hpp"
 
+namespace zib {
+
 void show_tray_menu(HWND window) {
     const bool was_visible = IsWindowVisible(window);
     if (!was_visible) ShowWindow(window, SW_MINIMIZE);
@@ -17,3 +19,5 @@ void show_tray_menu(HWND window) {
     DestroyMenu(menu);
     if (!was_visible) ShowWindow(window, SW_HIDE);
 }
+
+}  // namespace zib

@@ -3,6 +3,8 @@
 
 #include "win32/windows.hpp"
 
+namespace zib {
+
 constexpr WPARAM CMD_SHOW = 200;
 constexpr WPARAM CMD_HIDE = 201;
 constexpr WPARAM CMD_RELOAD = 300;
@@ -12,3 +14,5 @@ constexpr WPARAM CMD_EXIT = 400;
 // WM_COMMAND with its CMD_ value. A hidden window is minimised meanwhile,
 // so that the menu can take the foreground, and hidden again after.
 void show_tray_menu(HWND window);
+
+}  // namespace zib

@@ -16,6 +16,16 @@
 #include "zib/log_stream.hpp"
 #include "zib/rule_set.hpp"
 
+using zib::apply_rules;
+using zib::apply_rules_observed;
+using zib::current_rules;
+using zib::load_settings_text;
+using zib::Log_Stream;
+using zib::Rule_Outcome;
+
+using base::error_log;
+using base::window_log;
+
 namespace {
 
 std::string read_file(const char* name) {

@@ -20,6 +20,18 @@
 #include "kelregexp/matcher.hpp"
 #include "zib/rule_set.hpp"
 
+using zib::apply_rules;
+using zib::apply_rules_observed;
+using zib::Bad_Pattern;
+using zib::bad_pattern_text;
+using zib::current_rules;
+using zib::load_settings_text;
+using zib::Rule_Outcome;
+
+using base::error_log;
+using base::File_Stream;
+using base::window_log;
+
 namespace {
 
 std::string read_file(const char* name) {

@@ -5,6 +5,14 @@
 
 #include "base/exception.hpp"
 
+using base::Create_Error;
+using base::Error;
+using base::Exception;
+using base::File_Exception;
+using base::message_of;
+using base::type_name_of;
+using base::Write_Error;
+
 // Log lines and message boxes show the type name of whatever was caught.
 TEST(Exception, TypeNamesAndMessagesThroughTheBase) {
     struct Case {

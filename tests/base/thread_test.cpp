@@ -13,6 +13,9 @@
 #include "base/thread.hpp"
 #include "win32/thread_id.hpp"
 
+using base::Exception;
+using base::Thread;
+
 namespace {
 
 // A thread that blocks until the test opens its gate.

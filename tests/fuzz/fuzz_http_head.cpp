@@ -19,6 +19,10 @@
 #include "proxy/response_head.hpp"
 #include "zib/proxy_settings.hpp"
 
+using zib::read_proxy_settings;
+
+using base::Exception;
+
 namespace header_name = http::header_name;
 using http::Header_Walk;
 using proxy::Body_Decoder;

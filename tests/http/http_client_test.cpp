@@ -9,6 +9,8 @@
 #include "base/exception.hpp"
 #include "loopback.hpp"
 
+using base::Exception;
+
 using http::HTTP_Client;
 
 namespace {

@@ -4,6 +4,8 @@
 
 #include "base/exception.hpp"
 
+using base::Exception;
+
 using http::parse_decimal;
 using http::split_url;
 using http::Url_Parts;

@@ -15,6 +15,23 @@
 #include "capture_stream.hpp"
 #include "kelyaml/yaml_error.hpp"
 
+using zib::apply_rules;
+using zib::apply_rules_observed;
+using zib::Bad_Pattern;
+using zib::bad_pattern_text;
+using zib::current_rules;
+using zib::file_error_text;
+using zib::load_settings;
+using zib::load_settings_text;
+using zib::Rule_List;
+using zib::Rule_Outcome;
+using zib::rules;
+
+using base::error_log;
+using base::File_Exception;
+using base::File_Stream;
+using base::window_log;
+
 using kelyaml::Yaml_Error;
 
 namespace {

@@ -13,6 +13,9 @@
 #include <sstream>
 #include <string>
 
+using zib::asks_for_rule_tester;
+using zib::run_rule_tester;
+
 namespace {
 
 namespace fs = std::filesystem;

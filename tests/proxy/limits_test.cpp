@@ -11,6 +11,8 @@
 #include "base/thread.hpp"
 #include "proxy_fixture.hpp"
 
+using base::Thread;
+
 using proxy::Client_Range;
 using proxy::Proxy_Options;
 

@@ -28,8 +28,8 @@ class Proxy_Fixture : public ::testing::Test {
 protected:
     void SetUp() override {
         start_sockets();
-        window_log = &log;
-        error_log = &errors;
+        base::window_log = &log;
+        base::error_log = &errors;
         port = unused_port();
         listener = std::make_unique<proxy::Proxy_Thread>(port);
         listener->html_filter = [this](std::string_view target, std::string body) {
@@ -48,8 +48,8 @@ protected:
             listener->wait();
         }
         wait_idle();
-        window_log = nullptr;
-        error_log = nullptr;
+        base::window_log = nullptr;
+        base::error_log = nullptr;
     }
 
     // Options for the connections accepted from now on.

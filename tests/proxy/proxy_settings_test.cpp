@@ -12,6 +12,14 @@
 #include "kelyaml/yaml_error.hpp"
 #include "zib/rule_set.hpp"
 
+using zib::apply_rules;
+using zib::load_settings_text;
+using zib::proxy_options;
+using zib::read_proxy_settings;
+
+using base::error_log;
+using base::window_log;
+
 using kelyaml::Yaml_Error;
 using proxy::Proxy_Options;
 using sockets::Address;

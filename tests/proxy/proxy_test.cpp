@@ -10,6 +10,10 @@
 #include "base/thread.hpp"
 #include "proxy_fixture.hpp"
 
+using base::Exception;
+using base::Thread;
+using base::window_log;
+
 using proxy::LISTEN_PORT;
 using proxy::Proxy_Thread;
 using sockets::Port;

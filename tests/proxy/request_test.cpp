@@ -5,6 +5,8 @@
 #include "base/exception.hpp"
 #include "proxy/response_thread.hpp"
 
+using base::Exception;
+
 using proxy::proxy_error_answer;
 using proxy::rewrite_request;
 using proxy::Upstream_Request;

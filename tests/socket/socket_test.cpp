@@ -9,6 +9,8 @@
 #include "base/exception.hpp"
 #include "loopback.hpp"
 
+using base::Exception;
+
 using sockets::Address;
 using sockets::Client_Socket;
 using sockets::Port;

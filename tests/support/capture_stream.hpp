@@ -8,7 +8,7 @@
 
 namespace test {
 
-class Capture_Stream : public File_Stream {
+class Capture_Stream : public base::File_Stream {
 public:
     void write_string(std::string_view text) override {
         std::lock_guard lock(mutex_);

@@ -9,6 +9,10 @@
 #include "base/exception.hpp"
 #include "zib/error_log.hpp"
 
+using zib::open_error_log;
+
+using base::Exception;
+
 namespace {
 
 std::string contents(const std::filesystem::path& path) {

@@ -14,6 +14,12 @@
 #include "zib/log_stream.hpp"
 #include "zib/tray_icon.hpp"
 
+using zib::LOG_QUEUE_LINES;
+using zib::Log_Stream;
+using zib::MAX_LOG_LINES;
+using zib::tray_icon;
+using zib::WM_LOG_LINES;
+
 // The log window as the program makes it: a class derived from the system
 // list box, owned by the test's main thread, which runs a real message loop
 // only when a test says so (otherwise it is "busy").

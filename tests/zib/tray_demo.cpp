@@ -18,6 +18,19 @@
 #include "zib/tray_icon.hpp"
 #include "zib/tray_menu.hpp"
 
+using zib::CMD_EXIT;
+using zib::CMD_HIDE;
+using zib::CMD_RELOAD;
+using zib::CMD_SHOW;
+using zib::Log_Stream;
+using zib::show_tray_menu;
+using zib::tray_icon;
+using zib::TRAY_ICON_ID;
+using zib::WM_LOG_LINES;
+using zib::WM_TRAY_CALLBACK;
+
+using base::window_log;
+
 namespace {
 
 WNDPROC list_box_proc = nullptr;
