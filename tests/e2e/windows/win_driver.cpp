@@ -13,6 +13,7 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -22,27 +23,26 @@
 
 namespace {
 
-// A bounded send: a program stuck in a modal loop of its own must not hang us.
-bool send(HWND window, UINT message, WPARAM wparam, LPARAM lparam, LRESULT& result) {
+// A bounded send (a program stuck in a modal loop of its own must not hang
+// us); LB_ERR when the window does not answer.
+LRESULT send(HWND window, UINT message, WPARAM wparam = 0, LPARAM lparam = 0) {
     DWORD_PTR answer = 0;
     const bool ok = SendMessageTimeoutW(window, message, wparam, lparam, SMTO_ABORTIFHUNG, 10000, &answer);
-    result = static_cast<LRESULT>(answer);
-    return ok && result != LB_ERR;
+    return ok ? static_cast<LRESULT>(answer) : LB_ERR;
 }
 
 // The system copies list-box texts across processes: the log window is read
 // from here as the user reads it.
 int print_log(HWND window) {
-    LRESULT top = 0, count = 0, height = 0, length = 0;
+    const LRESULT top = send(window, LB_GETTOPINDEX), count = send(window, LB_GETCOUNT);
+    const LRESULT height = send(window, LB_GETITEMHEIGHT);
     RECT client{};
-    if (!send(window, LB_GETTOPINDEX, 0, 0, top) || !send(window, LB_GETCOUNT, 0, 0, count) ||
-        !send(window, LB_GETITEMHEIGHT, 0, 0, height) || !GetClientRect(window, &client) || height <= 0)
-        return 1;
+    if (top == LB_ERR || count == LB_ERR || height <= 0 || !GetClientRect(window, &client)) return 1;
     std::printf("top %ld count %ld rows %ld\n", long(top), long(count), long((client.bottom - client.top) / height));
     for (LRESULT i = 0; i < count; ++i) {
-        if (!send(window, LB_GETTEXTLEN, WPARAM(i), 0, length)) return 1;
-        std::wstring item(static_cast<std::size_t>(length) + 1, L'\0');
-        if (!send(window, LB_GETTEXT, WPARAM(i), reinterpret_cast<LPARAM>(item.data()), length)) return 1;
+        std::wstring item(static_cast<std::size_t>(std::max<LRESULT>(send(window, LB_GETTEXTLEN, i), 0)) + 1, L'\0');
+        const LRESULT length = send(window, LB_GETTEXT, i, reinterpret_cast<LPARAM>(item.data()));
+        if (length == LB_ERR) return 1;
         std::printf("%s\n", win32::wide_to_utf8(item.substr(0, static_cast<std::size_t>(length))).c_str());
     }
     return 0;
@@ -55,7 +55,6 @@ int main(int argc, char** argv) {
     const std::string verb = argc > 2 ? argv[1] : "";
     const std::wstring class_name = argc > 2 ? win32::utf8_to_wide(argv[2]) : L"";
     HWND window = FindWindowW(class_name.c_str(), nullptr);
-    LRESULT ignored = 0;
     if (verb == "wait" && argc == 5) {
         const ULONGLONG deadline = GetTickCount64() + std::strtoul(argv[3], nullptr, 10);
         for (const bool present = argv[4][0] == '1'; (window != nullptr) != present; Sleep(50)) {
@@ -65,15 +64,10 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (!window && argc > 2) return 1;
-    if (verb == "command" && argc == 4)
-        return send(window, WM_COMMAND, std::strtoul(argv[3], nullptr, 10), 0, ignored) ? 0 : 1;
+    if (verb == "command" && argc == 4) return send(window, WM_COMMAND, std::strtoul(argv[3], nullptr, 10)) == LB_ERR;
     if (verb == "log" && argc == 3) return print_log(window);
-    if (verb == "scroll" && argc == 4)
-        return send(window, WM_VSCROLL, MAKEWPARAM(std::string(argv[3]) == "up" ? SB_PAGEUP : SB_BOTTOM, 0), 0, ignored)
-                   ? 0
-                   : 1;
-    std::fprintf(stderr,
-                 "usage: win_driver wait <class> <ms> 1|0 | command <class> <id> | log <class> | "
-                 "scroll <class> up|end\n");
+    const WPARAM scroll = argc == 4 && std::string(argv[3]) == "up" ? SB_PAGEUP : SB_BOTTOM;
+    if (verb == "scroll" && argc == 4) return send(window, WM_VSCROLL, MAKEWPARAM(scroll, 0)) == LB_ERR;
+    std::fprintf(stderr, "usage: see the top of win_driver.cpp\n");
     return 2;
 }

@@ -1,17 +1,16 @@
 #!/usr/bin/env python3
-"""The Windows program end to end, under an emulator (wine) on an X display.
-
-brindlemoor.exe runs in a temporary directory with its own setting.yaml and
-serves curl (the host's: wine's sockets are the host's) against origins on
-loopback: a gzip page filtered, an HTTPS page through a tunnel; the log
-window follows new lines only while the user is at its end; Reload takes
-edited rules; Exit ends the program with exit code 0 and error.log in place.
-win_driver (a Win32 console program of ours) plays the user.
-
-Usage: windows_program_e2e.py --program EXE --driver EXE -- EMULATOR...
-Exit 0 = passed, 1 = failed. Only the processes started here are stopped.
-"""
-import argparse, gzip, http.server, os, socket, ssl, subprocess, sys, tempfile, threading, time
+# The Windows program end to end, under an emulator (wine) on an X display.
+#
+# brindlemoor.exe runs in a temporary directory with its own setting.yaml and
+# serves curl (the host's: wine's sockets are the host's) against origins on
+# loopback: a gzip page filtered, an HTTPS page through a tunnel; the log
+# window follows new lines only while the user is at its end; Reload takes
+# edited rules; Exit ends the program with exit code 0 and error.log in place.
+# win_driver (a Win32 console program of ours) plays the user.
+#
+# Usage: windows_program_e2e.py --program EXE --driver EXE -- EMULATOR...
+# Exit 0 = passed, 1 = failed. Only the processes started here are stopped.
+import gzip, http.server, os, socket, ssl, subprocess, sys, tempfile, threading, time
 
 PORT, CLASS = 8080, 'zib_window'
 CMD_SHOW, CMD_HIDE, CMD_RELOAD, CMD_EXIT = 200, 201, 300, 400
@@ -22,22 +21,21 @@ RULES = '--- !zib\ntunnel_ports: 443, %d\nfilter:\n  - uri: http://127\\.0\\.0\\
         '    replace: %s\n'
 
 
-class Failure(Exception):
-    pass
+def check(condition, *what):
+    if not condition:
+        raise AssertionError(' '.join(map(str, what)))
 
 
 class Handler(http.server.BaseHTTPRequestHandler):
-    def log_message(self, *args):
-        pass
+    log_message = lambda *args: None
 
-    def do_GET(self):
-        # Compressed as real servers send it, whatever was offered.
+    def do_GET(self):  # compressed as real servers send it, whatever was offered
         body = TLS_PAGE if self.server.tls else gzip.compress(PAGE) if 'gzip' in self.path else PAGE
         self.send_response(200)
         self.send_header('Content-Type', 'text/html; charset=utf-8')
+        self.send_header('Content-Length', str(len(body)))
         if 'gzip' in self.path:
             self.send_header('Content-Encoding', 'gzip')
-        self.send_header('Content-Length', str(len(body)))
         self.end_headers()
         self.wfile.write(body)
 
@@ -53,7 +51,7 @@ def origin(work, tls):
         context.load_cert_chain(cert, key)
         server.socket = context.wrap_socket(server.socket, server_side=True)
     threading.Thread(target=server.serve_forever, daemon=True).start()
-    return server
+    return server.server_address[1]
 
 
 def port_open():
@@ -65,113 +63,98 @@ def port_open():
 def wait_until(condition, seconds, what):
     deadline = time.monotonic() + seconds
     while not condition():
-        if time.monotonic() > deadline:
-            raise Failure('timed out after %ds waiting for %s' % (seconds, what))
+        check(time.monotonic() < deadline, 'timed out after %ds waiting for %s' % (seconds, what))
         time.sleep(0.2)
 
 
-def run(args, work):
-    base = 'http://127.0.0.1:%d' % args.origin.server_address[1]
+def run(program, driver, emulator, work):
+    port, tls_port = origin(work, False), origin(work, True)
+    page = 'http://127.0.0.1:%d/moor/page.html' % port
 
     def settings(search, replace):
         with open(os.path.join(work, 'setting.yaml'), 'w', newline='\n') as f:
-            f.write(RULES % (args.tls.server_address[1], args.origin.server_address[1], search, replace))
+            f.write(RULES % (tls_port, port, search, replace))
 
     def drive(*words):  # output to files, never to our pipes: wine's helpers inherit them
         with open(os.path.join(work, 'driver.out'), 'w+b') as out:
-            code = subprocess.run(args.emulator + [args.driver] + [str(w) for w in words], stdin=subprocess.DEVNULL,
-                                  stdout=out, stderr=subprocess.DEVNULL, timeout=90).returncode
+            code = subprocess.run(emulator + [driver] + [str(w) for w in words], stdin=subprocess.DEVNULL, stdout=out,
+                                  stderr=subprocess.DEVNULL, timeout=90).returncode
+            check(code == 0, 'win_driver', *words, 'failed:', code)
             out.seek(0)
-            if code != 0:
-                raise Failure('win_driver %s failed (%d)' % (' '.join(map(str, words)), code))
             return out.read().decode('utf-8', 'replace').splitlines()
 
     def view():  # the log's top index, count and rows, once the lines on their way have arrived
         last = None
         for _ in range(20):
-            words = drive('log', CLASS)[0].split()
-            now = {words[i]: int(words[i + 1]) for i in range(0, 6, 2)}
+            now = dict(zip(*[iter(drive('log', CLASS)[0].split())] * 2))
             if now == last:
-                return now
+                return {k: int(v) for k, v in now.items()}
             last = now
             time.sleep(0.3)
-        raise Failure('the log window kept changing: %r' % last)
+        check(False, 'the log window kept changing:', last)
 
-    def get(path, want, *extra):
+    def get(url, want, *extra):
         out = os.path.join(work, 'page')
         r = subprocess.run(['curl', '-sS', '--max-time', '20', '-x', 'http://127.0.0.1:%d' % PORT, '-o', out, '-w',
-                            '%{http_code}'] + list(extra) + [path], capture_output=True, timeout=40)
+                            '%{http_code}'] + list(extra) + [url], capture_output=True, timeout=40)
         body = open(out, 'rb').read() if os.path.exists(out) else b''
-        if r.stdout != b'200' or body != want:
-            raise Failure('%s: %s %s, body %r, wanted %r' % (path, r.stdout, r.stderr, body, want))
+        check(r.stdout == b'200' and body == want, url, r.stdout, r.stderr, 'body', body, 'wanted', want)
 
     settings('hello', '[$&]')
     wait_until(lambda: not port_open(), 120, 'port %d to be free' % PORT)
     with open(os.path.join(work, 'program.out'), 'wb') as out:
-        program = subprocess.Popen(args.emulator + [args.program], cwd=work, stdin=subprocess.DEVNULL, stdout=out,
-                                   stderr=subprocess.STDOUT)
+        copy = subprocess.Popen(emulator + [program], cwd=work, stdin=subprocess.DEVNULL, stdout=out,
+                                stderr=subprocess.STDOUT)
     try:
         drive('wait', CLASS, 60000, 1)
         wait_until(port_open, 30, 'the proxy to listen')
-        get(base + '/moor/gzip.html', REWRITTEN, '-H', 'Accept-Encoding: gzip, deflate, br')
-        get('https://127.0.0.1:%d/' % args.tls.server_address[1], TLS_PAGE, '-k')
+        get(page.replace('page', 'gzip'), REWRITTEN, '-H', 'Accept-Encoding: gzip, deflate, br')
+        get('https://127.0.0.1:%d/' % tls_port, TLS_PAGE, '-k')
         wait_until(lambda: any(' tunnel closed: ' in line for line in drive('log', CLASS)), 10, 'the tunnel end line')
-        if [line for line in drive('log', CLASS) if line.startswith('** Hit')] != ['** Hit 0 rule. **']:
-            raise Failure('the log window does not show one "Hit" line for rule 0')
-        print('gzip page decoded and filtered; HTTPS through a tunnel; both logged')
+        hits = [line for line in drive('log', CLASS) if line.startswith('** Hit')]
+        check(hits == ['** Hit 0 rule. **'], 'the log window shows', hits)
 
+        # Shown, the log follows new lines only while the user is at its end.
         drive('command', CLASS, CMD_SHOW)
         for _ in range(6):
-            get(base + '/moor/page.html', REWRITTEN)
+            get(page, REWRITTEN)
         at_end = view()
-        if at_end['top'] != at_end['count'] - at_end['rows'] or at_end['top'] <= 0:
-            raise Failure('at the end, new lines did not keep the newest in view: %r' % at_end)
+        check(0 < at_end['top'] == at_end['count'] - at_end['rows'], 'at the end, not following:', at_end)
         drive('scroll', CLASS, 'up')
         held = view()
-        get(base + '/moor/page.html', REWRITTEN)
+        get(page, REWRITTEN)
         after = view()
-        if held['top'] >= at_end['top'] or after['top'] != held['top'] or after['count'] <= held['count']:
-            raise Failure('scrolled up, the view moved with new lines: %r, %r, %r' % (at_end, held, after))
+        check(held['top'] < at_end['top'] and after['top'] == held['top'] and after['count'] > held['count'],
+              'scrolled up, the view moved:', at_end, held, after)
         drive('scroll', CLASS, 'end')
-        get(base + '/moor/page.html', REWRITTEN)
+        get(page, REWRITTEN)
         end = view()
-        if end['count'] <= after['count'] or end['top'] != end['count'] - end['rows']:
-            raise Failure('back at the end, new lines did not keep the newest in view: %r' % end)
+        check(end['count'] > after['count'] and end['top'] == end['count'] - end['rows'], 'back at the end:', end)
         drive('command', CLASS, CMD_HIDE)
-        print('log window: follows at the end, stays when scrolled up')
 
         settings('moor', '[$&]')
         drive('command', CLASS, CMD_RELOAD)
-        get(base + '/moor/page.html', PAGE.replace(b'Moor', b'[Moor]').replace(b'moor.', b'[moor].'))
-        print('Reload: the edited rules apply')
+        get(page, PAGE.replace(b'Moor', b'[Moor]').replace(b'moor.', b'[moor].'))
 
         drive('command', CLASS, CMD_EXIT)
-        if program.wait(30) != 0:
-            raise Failure('the program ended with exit code %d after Exit' % program.returncode)
+        check(copy.wait(30) == 0, 'exit code after Exit:', copy.returncode)
         drive('wait', CLASS, 30000, 0)
-        if port_open() or not open(os.path.join(work, 'error.log'), 'rb').read().startswith(b'\xef\xbb\xbf'):
-            raise Failure('after Exit the port is still open or error.log lacks its byte order mark')
-        print('Exit: exit code 0, window and port gone, error.log in place')
+        check(not port_open(), 'port %d still open after Exit' % PORT)
+        check(open(os.path.join(work, 'error.log'), 'rb').read(3) == b'\xef\xbb\xbf', 'error.log has no byte order mark')
     finally:
-        if program.poll() is None:
-            program.kill()
-            program.wait(10)
+        if copy.poll() is None:
+            copy.kill()
+            copy.wait(10)
 
 
-def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument('--program', required=True)
-    parser.add_argument('--driver', required=True)
-    parser.add_argument('emulator', nargs='+')
-    args = parser.parse_args()
+def main():  # --program EXE --driver EXE -- EMULATOR...
     os.environ.setdefault('WINEDEBUG', '-all')
     with tempfile.TemporaryDirectory() as work:
-        args.origin, args.tls = origin(work, False), origin(work, True)
         try:
-            run(args, work)
-            print('PASSED')
+            run(sys.argv[2], sys.argv[4], sys.argv[6:], work)
+            print('PASSED: gzip page filtered, tunnel, log window following, Reload, Exit')
             return 0
-        except (Failure, subprocess.TimeoutExpired) as failure:
+        except (AssertionError, subprocess.TimeoutExpired) as failure:
             print('FAILED: %s' % failure)
             print(open(os.path.join(work, 'program.out'), errors='replace').read()[-3000:])
             return 1
