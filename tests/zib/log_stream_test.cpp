@@ -4,8 +4,8 @@
 #include <atomic>
 #include <chrono>
 #include <cwchar>
+#include <deque>
 #include <functional>
-#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -78,9 +78,7 @@ protected:
         if (DestroyWindow(window))
             while (GetMessageW(&msg, nullptr, 0, 0) > 0) DispatchMessageW(&msg);
     }
-    Log_Stream& stream(std::size_t bound = LOG_QUEUE_LINES) {
-        return *streams_.emplace_back(std::make_unique<Log_Stream>(bound));
-    }
+    Log_Stream& stream(std::size_t bound = LOG_QUEUE_LINES) { return streams_.emplace_back(bound); }
     // Runs `body` on a thread of its own; `running` counts the unfinished.
     void start_writer(std::function<void()> body) {
         ++running;
@@ -123,7 +121,7 @@ protected:
     std::atomic<int> running{0}, returned{0}, number{0};
     std::mutex turn;
     std::vector<std::thread> writers_;
-    std::vector<std::unique_ptr<Log_Stream>> streams_;
+    std::deque<Log_Stream> streams_;
 };
 
 }  // namespace

@@ -101,7 +101,7 @@ def run(program, driver, emulator, work):
         check(r.stdout == b'200' and body == want, url, r.stdout, r.stderr, 'body', body, 'wanted', want)
 
     settings('hello', '[$&]')
-    wait_until(lambda: not port_open(), 120, 'port %d to be free' % PORT)
+    wait_until(lambda: not port_open(), 60, 'port %d to be free' % PORT)
     with open(os.path.join(work, 'program.out'), 'wb') as out:
         copy = subprocess.Popen(emulator + [program], cwd=work, stdin=subprocess.DEVNULL, stdout=out,
                                 stderr=subprocess.STDOUT)
