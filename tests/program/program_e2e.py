@@ -83,7 +83,7 @@ class Program_Test(unittest.TestCase):
                            ('gzip.html', PAGE + b'<!-- padding so that compression pays -->' * 20), ('huge.html', BIG)):
             Path(cls.www, name).write_bytes(data)
         cls.origin = serve(cls.www)
-        cls.addClassCleanup(cls.origin.shutdown)
+        cls.addClassCleanup(lambda: cls.origin.shutdown() or cls.origin.server_close())
         cls.base = 'http://127.0.0.1:%d' % cls.origin.server_address[1]
 
     def setUp(self):
@@ -170,7 +170,7 @@ class Program_Test(unittest.TestCase):
         context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
         context.load_cert_chain(cert, key)
         tls = serve(self.www, context)
-        self.addCleanup(tls.shutdown)
+        self.addCleanup(lambda: tls.shutdown() or tls.server_close())
         p = self.start(settings([('.*', 'Brindlemoor filters', SPAN.decode())],
                                 'tunnel_ports: 443, %d\n' % tls.server_address[1]))
         # nginx compresses the page; through the proxy it arrives decoded, filtered, with its length.
