@@ -65,7 +65,7 @@ def tester(settings, *arguments, page='', stdout=subprocess.PIPE):
     with tempfile.TemporaryDirectory(prefix='brindlemoor-tester-') as directory:
         for name, text in (('setting.yaml', settings), ('page.html', page)):
             if text is not None:
-                Path(directory, name).write_text(text)
+                Path(directory, name).write_text(text, 'utf-8')
         result = subprocess.run([PROGRAM, '--test', *arguments], cwd=directory, stdout=stdout, stderr=subprocess.PIPE,
                                 timeout=30)
         out = os.path.join(directory, 'out.html')
@@ -192,7 +192,7 @@ class Rule_Tester_Test(unittest.TestCase):
     def test_readme_examples_do_what_it_says(self):
         # Each settings block of "Writing rules" with the blocks after it under
         # its heading: its page comes out as shown, with every report line shown.
-        text = Path(README).read_text()
+        text = Path(README).read_text('utf-8')
         start = text.index('\n## Writing rules\n')
         tried, heading, found = [], '', []
         for part in re.split(r'^(#{3,4} .*)$', text[start:text.index('\n## ', start + 1)], flags=re.M):
