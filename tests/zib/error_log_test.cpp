@@ -2,13 +2,23 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 #include "base/exception.hpp"
 #include "zib/error_log.hpp"
 
-// Creating with the byte order mark and appending without a second one are
-// tried through the real program (tests/program); here, the failures.
+// A new log starts with the byte order mark; a later run appends without a second one.
+TEST(Error_Log, AppendsAfterOneByteOrderMark) {
+    const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+    const auto path = std::filesystem::temp_directory_path() / ("brindlemoor-log-" + std::to_string(stamp));
+    for (const char* line : {"one", "two"}) zib::open_error_log(path.string())->printf("%s\r\n", line);
+    std::ifstream in(path, std::ios::binary);
+    const std::string text{std::istreambuf_iterator<char>(in), {}};
+    std::filesystem::remove(path);
+    EXPECT_EQ(text, "\xEF\xBB\xBFone\r\ntwo\r\n");
+}
 
 TEST(Error_Log, FailuresAreCreateAndWriteErrors) {
     auto failure = [](auto action) -> std::string {
