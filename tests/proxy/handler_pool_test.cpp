@@ -1,65 +1,54 @@
 // Handlers waiting for their next connection: who gets a connection, and that
 // every wait ends (time out, bound, close) instead of holding a thread forever.
 
+#include "proxy/handler_pool.hpp"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <thread>
 #include <vector>
 
-#include "proxy/handler_pool.hpp"
-
 using proxy::Handler_Pool;
 using proxy::Handover;
-using proxy::Proxy_Options;
-
 using namespace std::chrono_literals;
 
 namespace {
 
-Handover work_with(std::shared_ptr<const Proxy_Options> options) { return Handover{nullptr, std::move(options)}; }
-
-void wait_for_waiters(const Handler_Pool& pool, std::size_t n) {
-    for (int i = 0; i < 1000 && pool.waiting() < n; ++i) std::this_thread::sleep_for(2ms);
-    ASSERT_EQ(pool.waiting(), n);
+// Starts `n` waiters on `pool`; each stores whether it was served and with what.
+std::vector<std::thread> start_waiters(Handler_Pool& pool, std::size_t n, std::vector<Handover>& got,
+                                       std::vector<char>& served) {
+    got.resize(n);
+    served.resize(n);
+    std::vector<std::thread> waiters;
+    for (std::size_t i = 0; i < n; ++i) {
+        waiters.emplace_back([&, i] { served[i] = pool.next(got[i]); });
+        for (int t = 0; t < 1000 && pool.waiting() < i + 1; ++t) std::this_thread::sleep_for(2ms);
+    }
+    EXPECT_EQ(pool.waiting(), n);
+    return waiters;
 }
 
 }  // namespace
 
-TEST(Handler_Pool, NobodyWaitingLeavesTheWorkWithTheCaller) {
-    Handler_Pool pool;
-    auto options = std::make_shared<const Proxy_Options>();
-    Handover work = work_with(options);
-    EXPECT_FALSE(pool.hand_over(work));
-    EXPECT_EQ(work.options, options);
-}
-
 TEST(Handler_Pool, LastWaiterGetsTheWorkAndEveryWaitEnds) {
     Handler_Pool pool(10s);
-    std::vector<std::shared_ptr<const Proxy_Options>> got(2);
-    std::vector<bool> served(2);
-    std::vector<std::thread> handlers;
-    for (int i = 0; i < 2; ++i) {
-        handlers.emplace_back([&, i] {
-            Handover next;
-            served[i] = pool.next(next);
-            got[i] = next.options;
-        });
-        wait_for_waiters(pool, i + 1);
-    }
-    auto options = std::make_shared<const Proxy_Options>();
-    Handover work = work_with(options);
+    auto options = std::make_shared<const proxy::Proxy_Options>();
+    Handover work{nullptr, options};
+    EXPECT_FALSE(pool.hand_over(work));  // nobody waits: the work stays with the caller
+    EXPECT_EQ(work.options, options);
+    std::vector<Handover> got;
+    std::vector<char> served;
+    auto waiters = start_waiters(pool, 2, got, served);
     ASSERT_TRUE(pool.hand_over(work));
-    handlers[1].join();
+    waiters[1].join();
     EXPECT_TRUE(served[1]);
-    EXPECT_EQ(got[1], options);
+    EXPECT_EQ(got[1].options, options);
     pool.close();  // the other waiter ends now, and nobody waits from here on
-    handlers[0].join();
+    waiters[0].join();
     EXPECT_FALSE(served[0]);
-    Handover later;
-    EXPECT_FALSE(pool.next(later));
-    Handover more = work_with(options);
-    EXPECT_FALSE(pool.hand_over(more));
+    EXPECT_FALSE(pool.next(got[0]));
+    EXPECT_FALSE(pool.hand_over(work));
 }
 
 TEST(Handler_Pool, WaitsTimeOutAndAreBounded) {
@@ -70,17 +59,12 @@ TEST(Handler_Pool, WaitsTimeOutAndAreBounded) {
     EXPECT_GE(std::chrono::steady_clock::now() - start, 50ms);
 
     Handler_Pool full(10s);
-    std::vector<std::thread> waiters;
-    for (std::size_t i = 0; i < Handler_Pool::max_waiting; ++i)
-        waiters.emplace_back([&] {
-            Handover h;
-            full.next(h);
-        });
-    wait_for_waiters(full, Handler_Pool::max_waiting);
+    std::vector<Handover> got;
+    std::vector<char> served;
+    auto waiters = start_waiters(full, Handler_Pool::max_waiting, got, served);
     // One more than the bound ends at once instead of waiting its 10 s.
     const auto t = std::chrono::steady_clock::now();
-    Handover h;
-    EXPECT_FALSE(full.next(h));
+    EXPECT_FALSE(full.next(next));
     EXPECT_LT(std::chrono::steady_clock::now() - t, 5s);
     full.close();
     for (auto& w : waiters) w.join();
