@@ -58,7 +58,14 @@ public:
             while (!stopping_) {
                 std::optional<Raw_Connection> next = listener_.accept_within(50);
                 std::lock_guard lock(mutex_);
-                if (next) workers_.emplace_back([this, c = std::move(*next)]() mutable { run_script(c); });
+                if (next)
+                    workers_.emplace_back([this, c = std::move(*next)]() mutable {
+                        try {
+                            script_(c, *this);
+                        } catch (const std::exception& e) {
+                            ADD_FAILURE() << "origin script: " << e.what();
+                        }
+                    });
             }
         });
     }
@@ -73,14 +80,10 @@ public:
         return "http://127.0.0.1:" + std::to_string(port()) + std::string(path);
     }
     // Reads a request head (to its blank line) and records it.
-    std::string read_request(Raw_Connection& c) {
-        std::string head = c.read_until("\r\n\r\n");
-        record(head);
-        return head;
-    }
-    void record(const std::string& text) {
+    std::string read_request(Raw_Connection& c) { return record(c.read_until("\r\n\r\n")); }
+    std::string record(std::string text) {
         std::lock_guard lock(mutex_);
-        requests_.push_back(text);
+        return requests_.emplace_back(std::move(text));
     }
     std::vector<std::string> requests() {
         std::lock_guard lock(mutex_);
@@ -88,14 +91,6 @@ public:
     }
 
 private:
-    void run_script(Raw_Connection& c) {
-        try {
-            script_(c, *this);
-        } catch (const std::exception& e) {
-            ADD_FAILURE() << "origin script: " << e.what();
-        }
-    }
-
     Raw_Listener listener_;
     Script script_;
     std::atomic<bool> stopping_{false};

@@ -34,10 +34,6 @@ sockets::Address address(unsigned char a, unsigned char b, unsigned char c, unsi
 
 TEST(Proxy_Settings, DefaultsEveryKeyAndBothListForms) {
     const proxy::Proxy_Options d = read_proxy_settings(settings(""));
-    EXPECT_EQ(d.head_limit, 30s);
-    EXPECT_EQ(d.idle_limit, 300s);
-    EXPECT_EQ(d.tunnel_idle_limit, 300s);
-    EXPECT_EQ(d.html_limit, 8u << 20);
     EXPECT_TRUE(d.allows_tunnel_to(443));
     EXPECT_FALSE(d.allows_tunnel_to(8443));
     EXPECT_TRUE(d.allows_client(address(10, 0, 0, 2)));  // anyone
