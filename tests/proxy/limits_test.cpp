@@ -124,6 +124,9 @@ TEST_F(Limits, SilentOrTricklingBrowserIsClosedAtTheHeadLimit) {
     wait_idle();
     EXPECT_EQ(count_of(log.text(), " no request within 0.4 s: closed\n"), 2u) << log.text();
     EXPECT_EQ(errors.text(), "");
+    // Less than a millisecond left is no time left, never a wait without limit.
+    set_options([](Proxy_Options& o) { o.head_limit = 0ms; });
+    EXPECT_EQ(browser().read_all(), "");
 }
 
 TEST_F(Limits, BrowserThatStopsReadingIsLetGo) {
