@@ -6,11 +6,6 @@
 #include <vector>
 
 namespace header_name = http::header_name;
-using http::has_blank_line;
-using http::Header_Line;
-using http::Header_Walk;
-
-namespace {
 
 TEST(Header_Line, NameValueAndEnd) {
     struct Case {
@@ -19,12 +14,9 @@ TEST(Header_Line, NameValueAndEnd) {
         std::string_view name_and_colon, value, ending;
     };
     const Case cases[] = {
-        {"Content-Length: 12\r\n", header_name::content_length, true, "Content-Length:", "12\r\n", "\r\n"},
         {"content-length:\t 5\n", header_name::content_length, true, "content-length:", "5\n", "\n"},
-        // The first character counts like every other.
+        // The first character counts like every other; both ends of 'A'..'Z' fold, on either side.
         {"Xontent-Length: 5\r\n", header_name::content_length, false, "Xontent-Length:", "5\r\n", "\r\n"},
-        // Both ends of the upper-case range are lower-cased, on either side.
-        {"accept-encoding: gzip\r\n", header_name::accept_encoding, true, "accept-encoding:", "gzip\r\n", "\r\n"},
         {"ACCEPT-ENCODING:gzip", header_name::accept_encoding, true, "ACCEPT-ENCODING:", "gzip", ""},
         {"X-ZONE: 1\r\n", "x-zone", true, "X-ZONE:", "1\r\n", "\r\n"},
         {"x-zone: 1\r\n", "X-Zone", true, "x-zone:", "1\r\n", "\r\n"},
@@ -40,19 +32,19 @@ TEST(Header_Line, NameValueAndEnd) {
          "\r\n"},
         {"Content-Encoding:\x01 \tgzip \r\n", header_name::content_encoding, true, "Content-Encoding:", "gzip \r\n",
          "\r\n"},
-        {"Content-Encoding:", header_name::content_encoding, true, "Content-Encoding:", "", ""},
         {"Content-Encoding\r\n", header_name::content_encoding, false, "", "", "\r\n"},
         {"\r\n", header_name::content_type, false, "", "", "\r\n"},
         {"\n", "", false, "", "", "\n"},
         {"line\r", "line", false, "", "", ""},
     };
     for (const auto& c : cases) {
-        const Header_Line line(c.line);
-        EXPECT_EQ(line.is(c.name), c.is) << c.line;
-        EXPECT_EQ(line.name_and_colon(), c.name_and_colon) << c.line;
-        EXPECT_EQ(line.value(), c.value) << c.line;
-        EXPECT_EQ(line.ending(), c.ending) << c.line;
-        EXPECT_EQ(line.is_blank(), c.line == "\r\n" || c.line == "\n") << c.line;
+        SCOPED_TRACE(c.line);
+        const http::Header_Line line(c.line);
+        EXPECT_EQ(line.is(c.name), c.is);
+        EXPECT_EQ(line.name_and_colon(), c.name_and_colon);
+        EXPECT_EQ(line.value(), c.value);
+        EXPECT_EQ(line.ending(), c.ending);
+        EXPECT_EQ(line.is_blank(), c.line == "\r\n" || c.line == "\n");
     }
 }
 
@@ -66,24 +58,21 @@ TEST(Header_Walk, LinesUpToTheBlankLineThenTheBody) {
     const Case cases[] = {
         {"HTTP/1.0 200 OK\r\nA: 1\n\r\nbody\r\n\r\n", {"HTTP/1.0 200 OK\r\n", "A: 1\n", "\r\n"}, "body\r\n\r\n", true},
         {"GET / HTTP/1.0\n\nbody", {"GET / HTTP/1.0\n", "\n"}, "body", true},
-        {"a\r\nb", {"a\r\n", "b"}, "", false},
         {"\n\nx", {"\n"}, "\nx", true},
-        {"\r\n", {"\r\n"}, "", true},
         {"GET / HTTP/1.0\r\nHost: h\r\n", {"GET / HTTP/1.0\r\n", "Host: h\r\n"}, "", false},
         {"GET / HTTP/1.0\r\n\r", {"GET / HTTP/1.0\r\n", "\r"}, "", false},
         {"", {}, "", false},
     };
     for (const auto& c : cases) {
-        Header_Walk walk(c.text);
+        SCOPED_TRACE(c.text);
+        http::Header_Walk walk(c.text);
         std::vector<std::string_view> lines;
         // Bounded, so that a walk that never ends fails here at once.
         for (auto line = walk.next(); line && lines.size() <= c.lines.size(); line = walk.next())
             lines.push_back(line->text());
-        EXPECT_EQ(lines, c.lines) << c.text;
-        EXPECT_EQ(walk.rest(), c.rest) << c.text;
-        EXPECT_FALSE(walk.next()) << c.text;
-        EXPECT_EQ(has_blank_line(c.text), c.head_complete) << c.text;
+        EXPECT_EQ(lines, c.lines);
+        EXPECT_EQ(walk.rest(), c.rest);
+        EXPECT_FALSE(walk.next());
+        EXPECT_EQ(http::has_blank_line(c.text), c.head_complete);
     }
 }
-
-}  // namespace

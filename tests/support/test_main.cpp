@@ -14,48 +14,40 @@
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 class Watchdog : public testing::EmptyTestEventListener {
 public:
-    explicit Watchdog(std::chrono::seconds limit) : limit_(limit) {
+    explicit Watchdog(long seconds) : limit_(seconds) {
         thread_ = std::thread([this] { watch(); });
     }
     ~Watchdog() override {
-        {
-            std::lock_guard lock(mutex_);
-            quit_ = true;
-        }
-        changed_.notify_all();
+        set(Clock::time_point::min(), "");  // min: quit
         thread_.join();
     }
-
     void OnTestStart(const testing::TestInfo& test) override {
-        std::lock_guard lock(mutex_);
-        name_ = std::string(test.test_suite_name()) + "." + test.name();
-        deadline_ = std::chrono::steady_clock::now() + limit_;
-        running_ = true;
-        changed_.notify_all();
+        set(Clock::now() + limit_, std::string(test.test_suite_name()) + "." + test.name());
     }
-    void OnTestEnd(const testing::TestInfo&) override {
-        std::lock_guard lock(mutex_);
-        running_ = false;
-        changed_.notify_all();
-    }
+    void OnTestEnd(const testing::TestInfo&) override { set(Clock::time_point::max(), ""); }
 
 private:
+    void set(Clock::time_point deadline, std::string name) {
+        std::lock_guard lock(mutex_);
+        deadline_ = deadline;
+        name_ = std::move(name);
+        changed_.notify_all();
+    }
     void watch() {
         std::unique_lock lock(mutex_);
-        while (!quit_) {
-            if (!running_) {
-                changed_.wait(lock);
+        while (deadline_ != Clock::time_point::min()) {
+            if (deadline_ == Clock::time_point::max() || Clock::now() < deadline_) {
+                changed_.wait_until(lock, std::min(deadline_, Clock::now() + std::chrono::seconds(1)));
                 continue;
             }
-            const auto deadline = deadline_;
-            if (changed_.wait_until(lock, deadline) == std::cv_status::timeout && running_ && deadline == deadline_) {
-                std::fprintf(stderr, "\n%s is still running after %lld s: stopped by the watchdog\n", name_.c_str(),
-                             static_cast<long long>(limit_.count()));
-                std::fflush(stderr);
-                std::_Exit(1);
-            }
+            std::fprintf(stderr, "\n%s is still running after %lld s: stopped by the watchdog\n", name_.c_str(),
+                         static_cast<long long>(limit_.count()));
+            std::fflush(stderr);
+            std::_Exit(1);
         }
     }
 
@@ -63,9 +55,7 @@ private:
     std::mutex mutex_;
     std::condition_variable changed_;
     std::string name_;
-    std::chrono::steady_clock::time_point deadline_;
-    bool running_ = false;
-    bool quit_ = false;
+    Clock::time_point deadline_ = Clock::time_point::max();
     std::thread thread_;
 };
 
@@ -73,10 +63,9 @@ private:
 
 int main(int argc, char** argv) {
     testing::InitGoogleTest(&argc, argv);
-    long seconds = 60;
-    if (const char* text = std::getenv("BRINDLEMOOR_TEST_SECONDS")) seconds = std::strtol(text, nullptr, 10);
+    const char* text = std::getenv("BRINDLEMOOR_TEST_SECONDS");
+    const long seconds = text ? std::strtol(text, nullptr, 10) : 60;
     // Owned by GoogleTest once appended.
-    testing::UnitTest::GetInstance()->listeners().Append(
-        new Watchdog(std::chrono::seconds(seconds > 0 ? seconds : 60)));
+    testing::UnitTest::GetInstance()->listeners().Append(new Watchdog(seconds > 0 ? seconds : 60));
     return RUN_ALL_TESTS();
 }
