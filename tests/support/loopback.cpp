@@ -44,14 +44,6 @@ void start_sockets() {
     std::call_once(once, [] { sockets::socket_startup(); });
 }
 
-Raw_Connection& Raw_Connection::operator=(Raw_Connection&& other) noexcept {
-    if (this != &other) {
-        close();
-        handle_ = std::exchange(other.handle_, -1);
-    }
-    return *this;
-}
-
 void Raw_Connection::send_all(std::string_view data) {
     // Non-blocking while sending, so that a peer that stops reading fails the send after the limit.
     u_long mode = 1;

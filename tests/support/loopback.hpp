@@ -21,7 +21,6 @@ public:
     Raw_Connection() = default;
     explicit Raw_Connection(std::intptr_t handle) : handle_(handle) {}
     Raw_Connection(Raw_Connection&& other) noexcept : handle_(std::exchange(other.handle_, -1)) {}
-    Raw_Connection& operator=(Raw_Connection&& other) noexcept;
     ~Raw_Connection() { close(); }
 
     bool is_open() const { return handle_ != -1; }

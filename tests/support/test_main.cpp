@@ -4,59 +4,33 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
-#include <mutex>
-#include <string>
 #include <thread>
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-class Watchdog : public testing::EmptyTestEventListener {
-public:
-    explicit Watchdog(long seconds) : limit_(seconds) {
-        thread_ = std::thread([this] { watch(); });
-    }
-    ~Watchdog() override {
-        set(Clock::time_point::min(), "");  // min: quit
-        thread_.join();
-    }
+// The running test's deadline (0: none) and name, read by a detached thread
+// that never touches anything the program destroys at exit.
+std::atomic<long long> deadline_ms{0};
+char running[512];
+
+long long now_ms() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch()).count();
+}
+
+struct Watchdog : testing::EmptyTestEventListener {
+    explicit Watchdog(long seconds) : seconds(seconds) {}
     void OnTestStart(const testing::TestInfo& test) override {
-        set(Clock::now() + limit_, std::string(test.test_suite_name()) + "." + test.name());
+        std::snprintf(running, sizeof running, "%s.%s", test.test_suite_name(), test.name());
+        deadline_ms.store(now_ms() + seconds * 1000);
     }
-    void OnTestEnd(const testing::TestInfo&) override { set(Clock::time_point::max(), ""); }
-
-private:
-    void set(Clock::time_point deadline, std::string name) {
-        std::lock_guard lock(mutex_);
-        deadline_ = deadline;
-        name_ = std::move(name);
-        changed_.notify_all();
-    }
-    void watch() {
-        std::unique_lock lock(mutex_);
-        while (deadline_ != Clock::time_point::min()) {
-            if (deadline_ == Clock::time_point::max() || Clock::now() < deadline_) {
-                changed_.wait_until(lock, std::min(deadline_, Clock::now() + std::chrono::seconds(1)));
-                continue;
-            }
-            std::fprintf(stderr, "\n%s is still running after %lld s: stopped by the watchdog\n", name_.c_str(),
-                         static_cast<long long>(limit_.count()));
-            std::fflush(stderr);
-            std::_Exit(1);
-        }
-    }
-
-    std::chrono::seconds limit_;
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::string name_;
-    Clock::time_point deadline_ = Clock::time_point::max();
-    std::thread thread_;
+    void OnTestEnd(const testing::TestInfo&) override { deadline_ms.store(0); }
+    long seconds;
 };
 
 }  // namespace
@@ -64,8 +38,16 @@ private:
 int main(int argc, char** argv) {
     testing::InitGoogleTest(&argc, argv);
     const char* text = std::getenv("BRINDLEMOOR_TEST_SECONDS");
-    const long seconds = text ? std::strtol(text, nullptr, 10) : 60;
-    // Owned by GoogleTest once appended.
-    testing::UnitTest::GetInstance()->listeners().Append(new Watchdog(seconds > 0 ? seconds : 60));
+    const long seconds = text && std::strtol(text, nullptr, 10) > 0 ? std::strtol(text, nullptr, 10) : 60;
+    testing::UnitTest::GetInstance()->listeners().Append(new Watchdog(seconds));  // owned by GoogleTest
+    std::thread([seconds] {
+        for (;; std::this_thread::sleep_for(std::chrono::milliseconds(200))) {
+            const long long deadline = deadline_ms.load();
+            if (deadline == 0 || now_ms() < deadline) continue;
+            std::fprintf(stderr, "\n%s is still running after %ld s: stopped by the watchdog\n", running, seconds);
+            std::fflush(stderr);
+            std::_Exit(1);
+        }
+    }).detach();
     return RUN_ALL_TESTS();
 }
