@@ -1,0 +1,503 @@
+// The reader as tables of documents and the events they give, Yaml_IO walks
+// over them, the writer and its round trip through the reader, and scalars.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "kelyaml/yaml_error.hpp"
+#include "kelyaml/yaml_reader.hpp"
+#include "kelyaml/yaml_scalar.hpp"
+#include "kelyaml/yaml_writer.hpp"
+
+using namespace kelyaml;
+using Kind = Yaml_Event_Kind;
+
+namespace {
+
+// An event as a short string:  {key=value mapping_start  [key sequence_start  } collection_end
+//                              key=value scalar          #text comment          $ document_end
+std::string describe(const Yaml_Event& e) {
+    const std::string key(e.key), value(e.value);
+    switch (e.kind) {
+        case Kind::mapping_start: return "{" + key + (value.empty() ? "" : "=" + value);
+        case Kind::sequence_start: return "[" + key;
+        case Kind::collection_end: return "}";
+        case Kind::scalar: return key + "=" + value;
+        case Kind::comment: return "#" + value;
+        case Kind::document_end: return "$";
+        default: return "?";
+    }
+}
+
+// Events up to document_end joined by "|", ending in "!message" when the reader throws.
+std::string read_events(std::string_view text, std::string_view type = "") {
+    std::string out;
+    try {
+        Yaml_Reader reader(type, text);
+        for (int guard = 0; guard < 1000000; ++guard, reader.next()) {
+            out += describe(reader.event());
+            if (reader.event().kind == Kind::document_end) return out;
+            out += "|";
+        }
+        return out + "<no end>";
+    } catch (const Yaml_Error& e) {
+        return out + "!" + e.message();
+    }
+}
+
+std::string error_of(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const Yaml_Error& e) {
+        return e.message();
+    }
+    return "(none)";
+}
+
+std::string spaces(std::size_t n) { return std::string(n, ' '); }
+
+TEST(YamlReader, Events) {
+    const std::string cut(ERROR_LINE_BYTES - 1, ' '), xs(ERROR_LINE_BYTES - 1, 'x'), long_key(70, 'k');
+    const struct {
+        std::string text, events;
+        const char* type = "";
+    } cases[] = {
+        {"--- !zib\nfilter:\n  - uri: a\n    search: b\n  - uri: c\n",
+         "{|[filter|{uri=a|uri=a|search=b|}|{uri=c|uri=c|}|}|}|$", "zib"},
+        {"a:b\nc : d\ne:   f\ng: a # b \nh:\t'q' \n", "{|a=b|c=d|e=f|g=a # b |h=\t'q' |}|$"},  // values verbatim
+        {"- abc:def\n- abc def\n- 'x'\n-abc: 1\n- abc  def \n- -x\n",
+         "[|{abc=def|abc=def|}|=abc def|='x'|{abc=1|abc=1|}|=abc  def |=-x|}|$"},
+        {"a-b_c*+\xC3\xA9: 1\n", "{|a-b_c*+\xC3\xA9=1|}|$"},  // word bytes
+        {"a:\n  b:\n    - x\n    - y\n  c: 1\nd:\n  e: 2\n", "{|{a|[b|=x|=y|}|c=1|}|{d|e=2|}|}|$"},
+        {"a:\n  b:\n    c: 1\nd: 2", "{|{a|{b|c=1|}|}|d=2|}|$"},  // one line closes several levels
+        {"a:\n  b:\nc: 1", "{|{a|b=|}|c=1|}|$"},
+        {"a:\nb: 1", "{|a=|b=1|}|$"},
+        {"- a: 1\n  b: 2\n- c: 3\n", "[|{a=1|a=1|b=2|}|{c=3|c=3|}|}|$"},  // a dash mapping continues two columns right
+        {"- a: 1\n   b: 2\n", "[|{a=1|a=1|!YAML Error at line 2: \"   b: 2\""},
+        {"- a:\n    b: 1\n", "[|{a|{a|b=1|}|}|}|$"},
+        {"- a:\n  - x\n", "[|{a|a=|=x|}|}|$"},
+        {"a:\n\tb: 1\n" + spaces(256) + "c: 2\nd: 3\n", "{|{a|b=1|c=2|}|d=3|}|$"},  // a tab counts 256 columns
+        {"a:\n" + spaces(255) + "b: 1\n\tc: 2\n", "{|{a|b=1|!YAML Error at line 3: \"\tc: 2\""},
+        {"a:\n\tb: 1\n" + spaces(255) + "c: 2\n", "{|{a|b=1|}|c=2|}|$"},  // between two levels: the outer one
+        {"a:\n    b: 1\n  c: 2\n  d: 3\n", "{|{a|b=1|}|c=2|!YAML Error at line 4: \"  d: 3\""},
+        {"a:\n  b: 1\n        # deep\n# shallow\n  c: 2\n", "{|{a|b=1|# deep|# shallow|c=2|}|}|$"},
+        {"a:\n#c\nb: 1\n", "{|a=|#c|b=1|}|$"},
+        {"filter:\n# c\n  - uri: a\n", "{|filter=|# c|!YAML Error at line 3: \"  - uri: a\""},
+        {"# c\nk: v\n", "# c|{|k=v|}|$"},
+        {"\n  \na:\n\n \t \n  b: 1\n\n\n", "{|{a|b=1|}|}|$"},
+        {"a:\r  b: 1\r\n  c: 2\nd: 3\r", "{|{a|b=1|c=2|}|d=3|}|$"},
+        {"- x\r\n#y\r\n- z\r\n", "[|=x|#y|=z|}|$"},
+        {"- x\na: 1\nb: 2\n- y\n", "[|=x|a=1|b=2|=y|}|$"},  // key lines inside a sequence, items inside a mapping
+        {"- a\n- b", "[|=a|=b|}|$"},
+        {"a:", "{|a=|}|$"},
+        {"- ", "[|=|}|$"},
+        {"- a:   ", "[|{a|a=|}|}|$"},
+        {"", "$"},
+        {"\n \r\n# x\n\t\n", "# x|$"},
+        {"\xEF\xBB\xBFk: v", "{|k=v|}|$"},
+        {"  a: 1\n", "!YAML Initialization Error at line 1: \"  a: 1\""},
+        {"a: 1\n  b: 2\n", "{|a=1|!YAML Error at line 2: \"  b: 2\""},
+        {"a: 1\n: x\n", "{|a=1|!YAML Error at line 2: \": x\""},
+        {"a: 1\nb c: 2\n", "{|a=1|!YAML Error at line 2: \"b c: 2\""},
+        {"a: 1\nb", "{|a=1|!YAML Error at line 2: \"b\""},
+        // Which line an error names, and how it shows the line.
+        {"a: 1\n\n# c\n   \n  b: 2\n", "{|a=1|# c|!YAML Error at line 5: \"  b: 2\""},
+        {"a: 1\r\n\r\n  b: 2\r\n", "{|a=1|!YAML Error at line 3: \"  b: 2\""},
+        {"a: 1\r\r  b: 2\r", "{|a=1|!YAML Error at line 3: \"  b: 2\""},
+        {"a: 1\n\r  b: 2", "{|a=1|!YAML Error at line 3: \"  b: 2\""},
+        {"a: 1\nb: 2\n  c: 3", "{|a=1|b=2|!YAML Error at line 3: \"  c: 3\""},
+        {"a:\n\nb c: 1\n", "{|a=|!YAML Error at line 3: \"b c: 1\""},
+        {"a:\n  b:\n    c: 1\nd e: 2\n", "{|{a|{b|c=1|}|}|!YAML Error at line 4: \"d e: 2\""},
+        {long_key + " x: 1\n", "{|!YAML Error at line 1: \"" + long_key.substr(0, ERROR_LINE_BYTES) + "…\""},
+        {"a: 1\n " + xs + "\n", "{|a=1|!YAML Error at line 2: \" " + xs + "\""},
+        {"a: 1\n" + cut + "\xE6\x97\xA5: 2\n", "{|a=1|!YAML Error at line 2: \"" + cut + "…\""},  // no half characters
+        {std::string("a: 1\n  \x7F\x80\xC3(\xE6\x97\xA5\x00\x01: 2", 19),
+         "{|a=1|!YAML Error at line 2: \"  ??"
+         "?(\xE6\x97\xA5??: 2\""},
+        // The header and the type.
+        {"--- !zib\r\nk: v\n", "{|k=v|}|$", "zib"},
+        {"--- !zib\rk: v\n", "{|k=v|}|$", "zib"},
+        {"---   !   zib   \n", "$", "zib"},
+        {"---!zib\n", "$", "zib"},
+        {"\xEF\xBB\xBF--- !zib\nk: v\n", "{|k=v|}|$", "zib"},
+        {"--- !zib\n", "!YAML Type Error at line 1: \"--- !zib\"", "Zib"},
+        {"--- !zib", "!YAML Initialization Error at line 1: \"--- !zib\"", "zib"},
+        {"--- !zib ", "!YAML Initialization Error at line 1: \"--- !zib \"", "zib"},
+        {"---\nk: v\n", "!YAML Initialization Error at line 1: \"---\"", "zib"},
+        {"--- zib\n", "!YAML Initialization Error at line 1: \"--- zib\"", "zib"},
+        {"--- !\n", "!YAML Initialization Error at line 1: \"--- !\""},
+        {"--- !zib extra\n", "!YAML Initialization Error at line 1: \"--- !zib extra\"", "zib"},
+        {"--- !zib\n  k: v\n", "!YAML Initialization Error at line 2: \"  k: v\"", "other"},
+        {"k: v\n", "!YAML Type Error at line 1: \"k: v\"", "zib"},
+        {"", "!YAML Type Error at line 1: \"\"", "zib"},
+        {"--- !zib\n", "!YAML Type Error at line 1: \"--- !zib\""},
+        {"\n--- !zib\n", "!YAML Type Error at line 1: \"\"", "zib"},  // no longer a header
+        {"# c\n--- !zib\n", "!YAML Type Error at line 1: \"# c\"", "zib"},
+        {"\xEF\xBB\xBF\xEF\xBB\xBF--- !zib\n", "!YAML Type Error at line 1: \"\xEF\xBB\xBF--- !zib\"", "zib"},
+        {"\xEF\xBB\xBF--- !zab\nk: v\n", "!YAML Type Error at line 1: \"--- !zab\"", "zib"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(read_events(c.text, c.type), c.events) << c.text;
+}
+
+TEST(YamlReader, NextSkipKeyAndValue) {
+    const std::string text = "--- !zib\na: 1\nb:\n  c: 2\nd: 3\n";
+    Yaml_Reader reader("zib", text);
+    reader.next();
+    EXPECT_EQ(describe(reader.event()) + std::string(reader.key()) + std::string(reader.value()), "a=1a1");
+    EXPECT_TRUE(reader.value().data() > text.data() && reader.value().data() < text.data() + text.size());  // a view
+    reader.next();
+    reader.skip();  // the whole block "b"
+    EXPECT_EQ(describe(reader.event()), "d=3");
+    reader.next();
+    EXPECT_EQ(describe(reader.event()) + std::string(reader.key()), "}d");  // an end leaves key and value as they were
+    for (int i = 0; i < 3; ++i, reader.next()) {
+        reader.skip();
+        EXPECT_EQ(reader.event().kind, Kind::document_end);
+    }
+    Yaml_Reader note("", "# note\nk: v\n");
+    EXPECT_EQ(describe(note.event()) + "|" + std::string(note.value()), "# note|");  // empty until the first advance
+    // A broken line met by skip is a structure error, and the reader keeps failing instead of guessing.
+    Yaml_Reader broken("", "a:\n  b: 1\n   c: 2\nd: 3\n");
+    broken.next();
+    EXPECT_EQ(error_of([&] { broken.skip(); }), "YAML Structure Error at line 3: \"   c: 2\"");
+    EXPECT_THROW(broken.next(), Yaml_Error);
+    EXPECT_THROW(broken.skip(), Yaml_Error);
+}
+
+// Whatever the bytes, the reader ends in document_end or a Yaml_Error, with a bounded number of events
+// and every key and value inside the text.
+TEST(YamlReader, EveryPrefixOfADocument) {
+    const std::string text =
+        "\xEF\xBB\xBF--- !zib\r\n# c\nfilter:\n  - uri: a\n    search: b # x\n  -\n    - q\n\t- r\n  - plain\n"
+        "other:\r  deep:\n    deeper: 1\n";
+    for (std::size_t n = 0; n <= 2 * text.size(); ++n) {
+        const std::string prefix = text.substr(0, n % (text.size() + 1));  // its own allocation, for ASan
+        const auto inside = [&](std::string_view v) {
+            return v.empty() || (v.data() >= prefix.data() && v.data() + v.size() <= prefix.data() + prefix.size());
+        };
+        try {
+            Yaml_Reader reader("", prefix);
+            for (std::size_t events = 0; reader.event().kind != Kind::document_end; ++events) {
+                ASSERT_TRUE(inside(reader.event().key) && inside(reader.event().value));
+                ASSERT_LE(events, 3 * prefix.size() + 3);
+                n > text.size() ? reader.skip() : reader.next();
+            }
+        } catch (const Yaml_Error&) {
+        }
+    }
+}
+
+TEST(YamlReader, MegabyteLinesAndTenThousandLevels) {
+    const std::string big(1 << 20, 'x'), tabs(1 << 20, '\t');
+    const std::string lines = "k: " + big + "\nlast: " + big;
+    Yaml_Reader reader("", lines);
+    reader.next();
+    EXPECT_EQ(reader.value().size(), big.size());
+    reader.next();
+    EXPECT_EQ(std::string(reader.key()) + std::to_string(reader.value().size()), "last" + std::to_string(big.size()));
+    // A megabyte of indentation is a blank line, then deeper than any level.
+    EXPECT_EQ(read_events(tabs + "\na: 1\n" + tabs + "b: 2"),
+              "{|a=1|!YAML Error at line 3: \"" + std::string(ERROR_LINE_BYTES, '\t') + "…\"");
+    std::string text;
+    for (std::size_t i = 0; i < 10000; ++i) text += spaces(i) + "k:\n";
+    text += spaces(10000) + "- leaf\n";
+    const std::string events = read_events(text);
+    EXPECT_EQ(std::count(events.begin(), events.end(), '{'), 10000);
+    EXPECT_EQ(std::count(events.begin(), events.end(), '}'), 10001);  // the innermost sequence too
+    Yaml_Reader root("", text);
+    root.skip();  // the root with its whole subtree, without recursion
+    EXPECT_EQ(root.event().kind, Kind::document_end);
+}
+
+struct Rule {
+    std::string_view uri, search, replace;
+    std::int32_t weight = 0;
+    std::uint32_t mask = 0;
+    bool enabled = false;
+    char32_t mark = U'-';
+    std::uint8_t level = 0;
+    std::vector<std::string_view> tags;
+};
+
+// One description of the settings, for reading and for writing: root mapping, "filter" sequence of mappings.
+void describe_rules(Yaml_IO& io, std::vector<Rule>& rules) {
+    io.mapping([&] {
+        io.sequence("filter", Array_Access::of(rules), [&](std::size_t i) {
+            Rule& r = rules[i];
+            io.mapping([&] {
+                io.field("uri", r.uri), io.field("search", r.search), io.field("replace", r.replace);
+                io.field("weight", r.weight), io.field("mask", r.mask), io.field("enabled", r.enabled);
+                io.field("mark", r.mark), io.field("level", r.level);
+                io.sequence("tags", Array_Access::of(r.tags), [&](std::size_t t) { io.item(r.tags[t]); });
+            });
+        });
+    });
+}
+
+// The rules read from `text` as "uri,search,replace,weight,mask,enabled,mark,level,tags;" each.
+std::string read_rules(std::string_view text, std::size_t old_rules = 0) {
+    std::vector<Rule> rules(old_rules, Rule{"old", "old", "old", 0, 0, false, U'-', 0, {}});
+    Yaml_Reader reader("zib", text);
+    describe_rules(reader, rules);
+    std::string out;
+    for (const auto& r : rules) {
+        out.append(r.uri).append(",").append(r.search).append(",").append(r.replace);
+        out += "," + std::to_string(r.weight) + "," + std::to_string(r.mask) + "," + std::to_string(r.enabled) + "," +
+               std::to_string(r.mark) + "," + std::to_string(r.level) + ",";
+        for (auto tag : r.tags) out.append(tag).append(" ");
+        out += ";";
+    }
+    return out;
+}
+
+TEST(YamlIO, ReadsInAnyOrderSkipsUnknownKeysAndLastWins) {
+    const struct {
+        const char* text;
+        std::string rules;
+    } cases[] = {
+        {"--- !zib\nbefore: 1\nunknown:\n  filter:\n    - uri: no\nfilter:\n  - uri: a\n    search: b\n    replace: c\n"
+         "  - replace: z\n    extra:\n      - deep\n      - deeper:\n          x: 1\n    uri: y\n    # a comment\n"
+         "  - search: only\n    Uri: case matters\nafter: 2\n",
+         "a,b,c,0,0,0,45,0,;y,,z,0,0,0,45,0,;,only,,0,0,0,45,0,;"},
+        // The sequence empties the array; a key twice: the later value; an item that is not a mapping: empty.
+        {"--- !zib\nfilter:\n  - uri: 1\nfilter:\n  - uri: a\n    uri: b\n  - x\n", "b,,,0,0,0,45,0,;,,,0,0,0,45,0,;"},
+        {"--- !zib\nfilter:\n  - weight: -7\n    mask: 0x1F\n    enabled: no\n    mark: \xC3\xBC\xC3\xA9\n    level: "
+         "300\n"
+         "    tags:\n      - a\n      # note\n      - b\n",
+         ",,,-7,31,0,252,44,a  note b ;"},
+        {"--- !zib\nfilter:\n  - enabled: off\n    weight: \n    mask: 010\n    Enabled: no\n", ",,,0,8,1,45,0,;"}};
+    for (const auto& c : cases) EXPECT_EQ(read_rules(c.text, 5), c.rules) << c.text;
+    // No "filter" sequence at all: the rules stay as they were.
+    for (const char* text : {"--- !zib\nfilter: text\nother:\n  - uri: q\n", "--- !zib\n- uri: q\n",
+                             "--- !zib\n# first\nfilter:\n  - uri: q\n", "--- !zib\n"})
+        EXPECT_EQ(read_rules(text, 1), "old,old,old,0,0,0,45,0,;") << text;
+}
+
+TEST(YamlIO, SetLengthProtocolAndWrongEvents) {
+    std::string calls;
+    const Array_Access access{
+        &calls, [](void*) -> std::size_t { return 0; },
+        [](void* a, std::size_t n) { *static_cast<std::string*>(a) += "length " + std::to_string(n) + "|"; }};
+    Yaml_Reader reader("", "a: 1\nlist:\n  - a\n  # note\n  - b\n");
+    reader.sequence("list", access, [&](std::size_t) { calls += "root is a mapping|"; });
+    reader.mapping([&] {
+        reader.sequence("other", access, [&](std::size_t) { calls += "key differs|"; });
+        reader.sequence("a", access, [&](std::size_t) { calls += "not a sequence|"; });
+        reader.mapping([&] { calls += "not a mapping|"; });
+        reader.sequence("list", access, [&](std::size_t i) {
+            std::string_view value;
+            reader.item(value);
+            calls += "item " + std::to_string(i) + " " + std::string(value) + "|";
+        });
+    });
+    EXPECT_EQ(calls, "length 0|length 1|item 0 a|length 2|item 1  note|length 3|item 2 b|");
+    EXPECT_EQ(reader.event().kind, Kind::collection_end);  // the root's end
+}
+
+TEST(YamlIO, Errors) {
+    const struct {
+        const char* text;
+        const char* error;
+    } cases[] = {
+        // A character field needs a valid first code point; the error names the entry's line.
+        {"--- !zib\nfilter:\n  - mark:\n", "YAML Type Error at line 3: \"  - mark:\""},
+        {"--- !zib\nfilter:\n  - mark: \x80x\n", "YAML Type Error at line 3: \"  - mark: ?x\""},
+        {"--- !zib\r\n\r\nfilter:\n  - mark: \xC3\n", "YAML Type Error at line 4: \"  - mark: ?\""},
+        {"--- !zib\nfilter:\n  - mark: \xED\xA0\x80\n", "YAML Type Error at line 3: \"  - mark: ???\""},
+        {"--- !zib\nfilter:\n  - mark: \xC0\x80", "YAML Type Error at line 3: \"  - mark: ??\""},
+        {"--- !zib\nfilter:\n  - mark:\n    uri: 2\n", "YAML Type Error at line 3: \"  - mark:\""},
+        // Entering a broken block is a next(); moving between children is a skip().
+        {"--- !zib\nfilter:\n  - uri: a\n     search: b\n", "YAML Structure Error at line 4: \"     search: b\""},
+        {"--- !zib\nfilter:\n# c\n  - uri: a\n", "YAML Structure Error at line 4: \"  - uri: a\""},
+        {"--- !zib\nx:\n  - a\nfilter:\n  -\n  - uri: a\n", "(none)"},
+        {"--- !zib\nfilter:\n  - uri: a\n  - uri: b\n    search: c\n     x: 1\n",
+         "YAML Structure Error at line 6: \"     x: 1\""}};
+    for (const auto& c : cases) EXPECT_EQ(error_of([&] { read_rules(c.text); }), c.error) << c.text;
+    Yaml_Reader reader("", "a:\n   b: 1\n    c: 2\n");
+    reader.next();
+    EXPECT_EQ(error_of([&] { reader.mapping([] {}); }), "YAML Structure Error at line 3: \"    c: 2\"");
+    // A handler that runs past the end is stopped.
+    Yaml_Reader runaway("", "a: 1\nb: 2\n");
+    int calls = 0;
+    EXPECT_EQ(error_of([&] {
+                  runaway.mapping([&] {
+                      for (++calls; runaway.event().kind != Kind::document_end;) runaway.next();
+                  });
+              }),
+              "YAML Structure Error at line 3: \"\"");
+    EXPECT_EQ(calls, 1);
+}
+
+TEST(YamlWriter, WritesWhatTheReaderReadsBack) {
+    Yaml_Writer writer("");
+    writer.begin_mapping("ignored");  // the root's key is not written
+    writer.entry("k", "v # not a comment ");
+    writer.begin_mapping("inner");
+    writer.entry("a", "");
+    writer.emit({Kind::comment, "", " note"});
+    writer.begin_sequence("list");
+    writer.entry("", "x");
+    writer.begin_sequence("ignored");
+    writer.entry("", "y");
+    writer.end();
+    writer.end();
+    writer.end();
+    writer.emit({Kind::document_end, "", ""});  // accepted, writes nothing
+    EXPECT_EQ(writer.text(),
+              "k: v # not a comment \r\ninner:\r\n\ta: \r\n# note\r\n\tlist:\r\n\t\t- x\r\n\t\t-\r\n\t\t\t- y\r\n");
+    // Unclosed collections simply end with the text.
+    EXPECT_EQ(read_events(writer.text()), "{|k=v # not a comment |{inner|a=|# note|[list|=x|[|=y|}|}|}|}|$");
+    // Past the first buffer.
+    Yaml_Writer list("t");
+    list.begin_sequence("");
+    std::string expected = "--- !t\r\n\r\n";
+    for (int i = 0; i < 2000; ++i) list.entry("", std::to_string(i)), expected += "- " + std::to_string(i) + "\r\n";
+    EXPECT_EQ(list.text(), expected);
+}
+
+TEST(YamlWriter, OutputErrors) {
+    const std::function<void(Yaml_Writer&)> cases[] = {
+        [](Yaml_Writer& w) { w.end(); },
+        [](Yaml_Writer& w) { w.entry("k", "v"); },
+        [](Yaml_Writer& w) { w.entry("", "v"); },
+        [](Yaml_Writer& w) { w.begin_mapping(""), w.entry("", "v"); },      // an item inside a mapping
+        [](Yaml_Writer& w) { w.begin_sequence(""), w.entry("k", "v"); },    // a key inside a sequence
+        [](Yaml_Writer& w) { w.begin_mapping(""), w.begin_mapping(""); },   // a collection without key
+        [](Yaml_Writer& w) { w.begin_mapping(""), w.begin_sequence(""); },  // inside a mapping
+        [](Yaml_Writer& w) { w.begin_mapping(""), w.end(), w.end(); },
+        [](Yaml_Writer& w) {
+            w.emit({Kind::none, "k", "v"});
+        },
+        [](Yaml_Writer& w) {
+            w.emit({static_cast<Kind>(7), "k", "v"});
+        },
+        [](Yaml_Writer& w) { w.begin_mapping(""), w.mapping([] {}); },  // Yaml_IO's mapping needs a place
+        [](Yaml_Writer& w) {
+            char32_t surrogate = 0xD800;
+            w.begin_mapping(""), w.field("c", surrogate);
+        }};
+    int i = 0;
+    for (const auto& action : cases) {
+        Yaml_Writer writer("");
+        EXPECT_EQ(error_of([&] { action(writer); }), "YAML Output Error") << i++;
+        EXPECT_EQ(writer.text(), "");
+    }
+}
+
+// Whatever the reader reads, written again and read back gives the same events, up to what the writer does
+// not write (keys of collections inside sequences, values of collection starts).
+TEST(YamlWriter, RoundTrips) {
+    for (const char* document : {"--- !zib\nfilter:\n  - uri: a\n    search: b\n  - uri: c\n",
+                                 "# lead\nroot:\n  - plain\n  - 'quoted' # x \n  -\n    - nested\n  - k: v\n    m:\n"
+                                 "      deep: 1\n  # between\n  - last\ntail: \t\n",
+                                 "- a\n- b:\n    - c\n-\n  x: 1\n"}) {
+        const std::string type = document[0] == '-' && document[1] == '-' ? "zib" : "";
+        Yaml_Reader reader(type, document);
+        Yaml_Writer writer(type);
+        std::vector<Kind> open;
+        std::string expected;
+        for (;; reader.next()) {
+            Yaml_Event e = reader.event();
+            if (e.kind == Kind::mapping_start || e.kind == Kind::sequence_start) {
+                if (open.empty() || open.back() == Kind::sequence_start) e.key = {};
+                e.value = {};
+                open.push_back(e.kind);
+            } else if (e.kind == Kind::collection_end) {
+                open.pop_back();
+            }
+            expected += describe(e);
+            writer.emit(e);
+            if (e.kind == Kind::document_end) break;
+            expected += "|";
+        }
+        EXPECT_EQ(read_events(writer.text(), type), expected) << document;
+    }
+    // Through Yaml_IO: one description writes and reads every field kind.
+    std::vector<Rule> rules = {{"http://a/.*", "<b>", "", -5, 0xFFFFFFFFu, true, U'\u3042', 200, {"x", "y z"}},
+                               {"u", "s", "r # kept", 7, 8, false, U'A', 0, {"only"}}};
+    Yaml_Writer writer("zib");
+    describe_rules(writer, rules);
+    EXPECT_EQ(read_rules(writer.text()),
+              "http://a/.*,<b>,,-5,4294967295,1,12354,200,x y z ;u,s,r # kept,7,8,0,65,0,only ;");
+}
+
+TEST(YamlScalar, Numbers) {
+    const struct {
+        std::string text;
+        std::int32_t decimal;
+        std::uint32_t based;
+    } cases[] = {{"12abc", 12, 12},
+                 {"-7", -7, 4294967289u},
+                 {"abc", 0, 0},
+                 {"", 0, 0},
+                 {"+42", 42, 42},
+                 {" \t\n\v\f\r 5", 5, 5},
+                 {"- 5", 0, 0},
+                 {"--5", 0, 0},
+                 {"0x10", 0, 16},
+                 {"0X1f", 0, 31},
+                 {"007", 7, 7},
+                 {"010", 10, 8},
+                 {"09", 9, 0},
+                 {"0b101", 0, 5},
+                 {"0B11", 0, 3},
+                 {"0b102", 0, 2},
+                 {"0x", 0, 0},
+                 {"0xg", 0, 0},
+                 {"0", 0, 0},
+                 {"1z", 1, 1},
+                 {"2147483647", 2147483647, 2147483647u},
+                 {"2147483648", -2147483647 - 1, 2147483648u},
+                 {"4294967296", 0, 0},
+                 {"4294967297", 1, 1},
+                 {"-2147483648", -2147483647 - 1, 2147483648u},
+                 {std::string("3\0004", 3), 3, 3},
+                 {"0x123456789", 0, 0x23456789},
+                 {"99999999999999999999", 1661992959, 0xFFFFFFFFu},
+                 {"-99999999999999999999", -1661992959, 0},
+                 {"9223372036854775807", -1, 0xFFFFFFFFu},
+                 {"-9223372036854775808", 0, 0},
+                 {"-9223372036854775807", 1, 1},
+                 {"0x7fffffffffffffffff", 0, 0xFFFFFFFFu}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(static_cast<std::int32_t>(yaml_decimal(c.text)), c.decimal) << c.text;
+        EXPECT_EQ(yaml_based(c.text), c.based) << c.text;
+    }
+    EXPECT_EQ(static_cast<std::uint8_t>(yaml_decimal("300")), 44);
+    for (const char* text : {"", "false", "no", "0"}) EXPECT_FALSE(yaml_bool(text)) << text;
+    for (const char* text : {"False", "NO", "off", "00", "true", " 0", "no "}) EXPECT_TRUE(yaml_bool(text)) << text;
+}
+
+TEST(YamlScalar, Utf8FirstCodePointAndBack) {
+    const struct {
+        std::string text;
+        char32_t code;  // 0xFFFFFFFF: none
+    } cases[] = {{"A", U'A'},
+                 {"\xC3\xBCx", 0xFC},
+                 {"\xE3\x81\x82", 0x3042},
+                 {"\xF0\x9F\x98\x80", 0x1F600},
+                 {"\xF4\x8F\xBF\xBF", 0x10FFFF},
+                 {std::string("\0", 1), 0},
+                 {"", 0xFFFFFFFF},
+                 {"\x80", 0xFFFFFFFF},
+                 {"\xC3", 0xFFFFFFFF},
+                 {"\xC3(", 0xFFFFFFFF},
+                 {"\xC1\x81", 0xFFFFFFFF},
+                 {"\xE0\x80\x80", 0xFFFFFFFF},
+                 {"\xED\xA0\x80", 0xFFFFFFFF},
+                 {"\xF4\x90\x80\x80", 0xFFFFFFFF},
+                 {"\xFF", 0xFFFFFFFF}};
+    for (const auto& c : cases) {
+        const auto code = yaml_first_code_point(c.text);
+        EXPECT_EQ(code.value_or(0xFFFFFFFF), c.code) << c.text;
+        if (code) {
+            EXPECT_EQ(yaml_utf8(*code), c.text.substr(0, yaml_utf8(*code).size()));
+        }
+    }
+    EXPECT_EQ(yaml_utf8(0xD800) + yaml_utf8(0x110000), "");
+}
+
+}  // namespace
