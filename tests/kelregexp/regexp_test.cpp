@@ -75,33 +75,15 @@ TEST(Regexp, Search) {
         {{"[~a]", "aab", "2,3"}, {"[^a]", "a\rb", "1,2"}, {"[^a]", "a\rb", "2,3", M}, {"[^a]", "a\nb", "2,3", IM}},
         {{"[#48-#57]+", "ab12", "2,4"}, {"[--/]+", "a-./", "1,4"}, {"[a-z]+", "Hello", "1,5"}},
         {{"[a-z]+", "Hello", "0,5", I}, {"[a-z]+", "Hello", "0,5", IM}, {"[^x]", "X", "none", I}},
-        // Anchors and word edges.
-        {{"^abc", "abc", "0,3"}, {"%abc", "abc", "0,3"}, {"^b", "a\nb", "none"}, {"^b", "a\nb", "2,3", IM}},
-        {{"^b", "a\rb", "2,3", IM}, {"a$", "ab", "none"}, {"a$", "ba", "1,2"}, {"a$", "a\nb", "0,1", M}},
-        {{"a$", "a\rb", "0,1", IM}, {"$", "abc", "none"}, {"<abc>", "x abc y", "2,5"}, {"<abc>", "xabc", "none"}},
-        {{"<abc>", "abc_", "none"}, {"<abc>", "abc", "0,3"}, {"<xyz>", "a xyz b", "2,5"}, {"<ad", "aad ad", "4,6"}},
-        {{"<XYZ9_>", "a XYZ9_ b", "2,7"}, {"a>", "aZ az a9", "none"}, {"<", "  a", "2,2"}, {">", "ab ", "2,2"}},
-        {{"<", "   ", "none"}},
-        // Alternatives in order; nine repetitions, each pass matched by its first way only (never re-entered
-        // to try another way), greedy passes given back one at a time.
-        {{"a|ab", "ab", "0,1"}, {"ab|a", "ab", "0,2"}, {"(a|ab)c", "abc", "0,3"}, {"ab*|c", "xc", "1,2"}},
-        {{"a|", "xa", "1,2"}, {"x(?1:a|b)(c|d)e", "xbde", "0,4"}, {"a*a", "aaa", "0,3"}, {"a*!a", "aaa", "none"}},
-        {{"a*?", "aaa", "0,0"}, {"a*?b", "aaab", "0,4"}, {"a+a", "aaa", "0,3"}, {"a+a", "a", "none"}},
-        {{"a+!a", "aaa", "none"}, {"a+!", "baa", "1,3"}, {"a+?", "aaa", "0,1"}, {"a+?b", "aaab", "0,4"}},
-        {{"ba?", "ba", "0,2"}, {"ba?a", "ba", "0,2"}, {"ba?!a", "ba", "none"}, {"ba?!a", "baa", "0,3"}},
-        {{"ba??", "ba", "0,1"}, {"ba??a", "baa", "0,2"}, {"ba??c", "bac", "0,3"}, {"(a|ab)*c", "abc", "2,3"}},
-        {{"(a|ab)*c", "ababc", "4,5"}, {"(a|ab)+c", "abc", "none"}, {"(ab|a)*c", "abac", "0,4"}},
-        {{"(a|ab)?c", "abc", "2,3"}, {"(a|ab)??bc", "abc", "0,3"}, {"(a|ab)*?c", "abc", "2,3"}},
-        {{"(a|ab)*!b", "ab", "0,2"}, {"(ab)*ab", "ababab", "0,6"}, {"(a|b)*b", "aabab", "0,5"}},
-        {{"[ab]*b", "aabab", "0,5"}, {"[ab]*?b", "aabab", "0,3"}, {"(x[ab])*?xb", "xaxaxbxb", "0,6"}},
-        // Passes that consume nothing end the repetition; \n is any line break.
-        {{"(a?)*b", "aab", "0,3"}, {"(a?)*!b", "aab", "0,3"}, {"(a?)*?b", "aab", "0,3"}, {"(a?)+?b", "aab", "0,3"}},
-        {{"(=a)*a", "a", "0,1"}, {"(a*)*", "b", "0,0"}, {"(a*)+c", "aac", "0,3"}, {"(b?)+?c", "x", "none"}},
-        {{"(b?)*?c", "x", "none"}, {"\\n*x", "\r\n\n\rx", "0,5"}, {R"(\n)", "\r\nx", "0,2"}, {R"(\n)", "a\nb", "1,2"}},
-        {{R"(\n)", "a\rb", "1,2"}, {R"(\n#10)", "\r\n\nx", "0,3"}, {R"(\n#10)", "\r\nx", "none"}},
-        // Look-aheads: the first way only, never moving.
-        {{"=(abc)a", "xabc", "1,2"}, {"=(abc)a", "xab", "none"}, {"=abc", "abc", "none"}, {"~a.", "ba", "0,1"}},
-        {{"~a.", "aa", "none"}, {"=(a|ab)c", "abc", "none"}, {"(~b.)*b", "aab", "0,3"}, {"=(a*)", "aaa", "0,0"}},
+        // Anchors and word edges (the last letters and digits are word characters too); other anchors, repetitions
+        // and look-aheads are checked against PCRE2 in differential_test.cpp.
+        {{"%abc", "abc", "0,3"}, {"^b", "a\rb", "2,3", IM}, {"a$", "a\rb", "0,1", IM}, {"<xyz>", "a xyz b", "2,5"}},
+        {{"<ad", "aad ad", "4,6"}, {"<XYZ9_>", "a XYZ9_ b", "2,7"}, {"a>", "aZ az a9", "none"}, {"<", "  a", "2,2"}},
+        {{">", "ab ", "2,2"}, {"$", "abc", "none"}, {"a|", "xa", "1,2"}, {"x(?1:a|b)(c|d)e", "xbde", "0,4"}},
+        {{"(a|ab)*c", "ababc", "4,5"}, {"(a|ab)+c", "abc", "none"}, {"(a?)*b", "aab", "0,3"}, {"(a*)*", "b", "0,0"}},
+        {{"(b?)*?c", "x", "none"}, {"\\n*x", "\r\n\n\rx", "0,5"}, {R"(\n)", "\r\nx", "0,2"}},
+        {{R"(\n#10)", "\r\n\nx", "0,3"}, {R"(\n#10)", "\r\nx", "none"}, {"=(a|ab)c", "abc", "none"}},
+        {{"=abc", "abc", "none"}},
         // Comparisons: mode A chooses by the options, headers switch them; long texts where the first
         // character is rare or absent.
         {{"abc", "xABC", "none"}, {"abc", "xABC", "1,4", I}, {"abc", "xABC", "1,4", IM}},

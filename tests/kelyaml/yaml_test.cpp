@@ -64,82 +64,71 @@ TEST(YamlReader, Events) {
     const struct {
         std::string text, events;
         const char* type = "";
-    } cases[] = {
-        {"--- !zib\nfilter:\n  - uri: a\n    search: b\n  - uri: c\n",
-         "{|[filter|{uri=a|uri=a|search=b|}|{uri=c|uri=c|}|}|}|$", "zib"},
-        {"a:b\nc : d\ne:   f\ng: a # b \nh:\t'q' \n", "{|a=b|c=d|e=f|g=a # b |h=\t'q' |}|$"},  // values verbatim
-        {"- abc:def\n- abc def\n- 'x'\n-abc: 1\n- abc  def \n- -x\n",
-         "[|{abc=def|abc=def|}|=abc def|='x'|{abc=1|abc=1|}|=abc  def |=-x|}|$"},
-        {"a-b_c*+\xC3\xA9: 1\n", "{|a-b_c*+\xC3\xA9=1|}|$"},  // word bytes
-        {"a:\n  b:\n    - x\n    - y\n  c: 1\nd:\n  e: 2\n", "{|{a|[b|=x|=y|}|c=1|}|{d|e=2|}|}|$"},
-        {"a:\n  b:\n    c: 1\nd: 2", "{|{a|{b|c=1|}|}|d=2|}|$"},  // one line closes several levels
-        {"a:\n  b:\nc: 1", "{|{a|b=|}|c=1|}|$"},
-        {"a:\nb: 1", "{|a=|b=1|}|$"},
-        {"- a: 1\n  b: 2\n- c: 3\n", "[|{a=1|a=1|b=2|}|{c=3|c=3|}|}|$"},  // a dash mapping continues two columns right
-        {"- a: 1\n   b: 2\n", "[|{a=1|a=1|!YAML Error at line 2: \"   b: 2\""},
-        {"- a:\n    b: 1\n", "[|{a|{a|b=1|}|}|}|$"},
-        {"- a:\n  - x\n", "[|{a|a=|=x|}|}|$"},
-        {"a:\n\tb: 1\n" + spaces(256) + "c: 2\nd: 3\n", "{|{a|b=1|c=2|}|d=3|}|$"},  // a tab counts 256 columns
-        {"a:\n" + spaces(255) + "b: 1\n\tc: 2\n", "{|{a|b=1|!YAML Error at line 3: \"\tc: 2\""},
-        {"a:\n\tb: 1\n" + spaces(255) + "c: 2\n", "{|{a|b=1|}|c=2|}|$"},  // between two levels: the outer one
-        {"a:\n    b: 1\n  c: 2\n  d: 3\n", "{|{a|b=1|}|c=2|!YAML Error at line 4: \"  d: 3\""},
-        {"a:\n  b: 1\n        # deep\n# shallow\n  c: 2\n", "{|{a|b=1|# deep|# shallow|c=2|}|}|$"},
-        {"a:\n#c\nb: 1\n", "{|a=|#c|b=1|}|$"},
-        {"filter:\n# c\n  - uri: a\n", "{|filter=|# c|!YAML Error at line 3: \"  - uri: a\""},
-        {"# c\nk: v\n", "# c|{|k=v|}|$"},
-        {"\n  \na:\n\n \t \n  b: 1\n\n\n", "{|{a|b=1|}|}|$"},
-        {"a:\r  b: 1\r\n  c: 2\nd: 3\r", "{|{a|b=1|c=2|}|d=3|}|$"},
-        {"- x\r\n#y\r\n- z\r\n", "[|=x|#y|=z|}|$"},
-        {"- x\na: 1\nb: 2\n- y\n", "[|=x|a=1|b=2|=y|}|$"},  // key lines inside a sequence, items inside a mapping
-        {"- a\n- b", "[|=a|=b|}|$"},
-        {"a:", "{|a=|}|$"},
-        {"- ", "[|=|}|$"},
-        {"- a:   ", "[|{a|a=|}|}|$"},
-        {"", "$"},
-        {"\n \r\n# x\n\t\n", "# x|$"},
-        {"\xEF\xBB\xBFk: v", "{|k=v|}|$"},
-        {"  a: 1\n", "!YAML Initialization Error at line 1: \"  a: 1\""},
-        {"a: 1\n  b: 2\n", "{|a=1|!YAML Error at line 2: \"  b: 2\""},
-        {"a: 1\n: x\n", "{|a=1|!YAML Error at line 2: \": x\""},
-        {"a: 1\nb c: 2\n", "{|a=1|!YAML Error at line 2: \"b c: 2\""},
-        {"a: 1\nb", "{|a=1|!YAML Error at line 2: \"b\""},
+    } cases[][3] = {
+        {{"--- !zib\nfilter:\n  - uri: a\n    search: b\n  - uri: c\n",
+          "{|[filter|{uri=a|uri=a|search=b|}|{uri=c|uri=c|}|}|}|$", "zib"}},
+        {{"a:b\nc : d\ne:   f\ng: a # b \nh:\t'q' \n", "{|a=b|c=d|e=f|g=a # b |h=\t'q' |}|$"}},
+        {{"- abc:def\n- abc def\n- 'x'\n-abc: 1\n- abc  def \n- -x\n",
+          "[|{abc=def|abc=def|}|=abc def|='x'|{abc=1|abc=1|}|=abc  def |=-x|}|$"}},
+        {{"a-b_c*+\xC3\xA9: 1\n", "{|a-b_c*+\xC3\xA9=1|}|$"}},
+        {{"a:\n  b:\n    - x\n    - y\n  c: 1\nd:\n  e: 2\n", "{|{a|[b|=x|=y|}|c=1|}|{d|e=2|}|}|$"}},
+        {{"a:\n  b:\n    c: 1\nd: 2", "{|{a|{b|c=1|}|}|d=2|}|$"}, {"a:\n  b:\nc: 1", "{|{a|b=|}|c=1|}|$"}},
+        {{"a:\nb: 1", "{|a=|b=1|}|$"}, {"- a: 1\n  b: 2\n- c: 3\n", "[|{a=1|a=1|b=2|}|{c=3|c=3|}|}|$"}},
+        {{"- a: 1\n   b: 2\n", "[|{a=1|a=1|!YAML Error at line 2: \"   b: 2\""}},
+        {{"- a:\n    b: 1\n", "[|{a|{a|b=1|}|}|}|$"}, {"- a:\n  - x\n", "[|{a|a=|=x|}|}|$"}},
+        {{"a:\n\tb: 1\n" + spaces(256) + "c: 2\nd: 3\n", "{|{a|b=1|c=2|}|d=3|}|$"}},
+        {{"a:\n" + spaces(255) + "b: 1\n\tc: 2\n", "{|{a|b=1|!YAML Error at line 3: \"\tc: 2\""}},
+        {{"a:\n\tb: 1\n" + spaces(255) + "c: 2\n", "{|{a|b=1|}|c=2|}|$"}},
+        {{"a:\n    b: 1\n  c: 2\n  d: 3\n", "{|{a|b=1|}|c=2|!YAML Error at line 4: \"  d: 3\""}},
+        {{"a:\n  b: 1\n        # deep\n# shallow\n  c: 2\n", "{|{a|b=1|# deep|# shallow|c=2|}|}|$"}},
+        {{"a:\n#c\nb: 1\n", "{|a=|#c|b=1|}|$"}},
+        {{"filter:\n# c\n  - uri: a\n", "{|filter=|# c|!YAML Error at line 3: \"  - uri: a\""}},
+        {{"# c\nk: v\n", "# c|{|k=v|}|$"}, {"\n  \na:\n\n \t \n  b: 1\n\n\n", "{|{a|b=1|}|}|$"}},
+        {{"a:\r  b: 1\r\n  c: 2\nd: 3\r", "{|{a|b=1|c=2|}|d=3|}|$"}, {"- x\r\n#y\r\n- z\r\n", "[|=x|#y|=z|}|$"}},
+        {{"- x\na: 1\nb: 2\n- y\n", "[|=x|a=1|b=2|=y|}|$"}, {"- a\n- b", "[|=a|=b|}|$"}, {"a:", "{|a=|}|$"}},
+        {{"- ", "[|=|}|$"}, {"- a:   ", "[|{a|a=|}|}|$"}, {"", "$"}},
+        {{"\n \r\n# x\n\t\n", "# x|$"}, {"\xEF\xBB\xBFk: v", "{|k=v|}|$"}},
+        {{"  a: 1\n", "!YAML Initialization Error at line 1: \"  a: 1\""}},
+        {{"a: 1\n  b: 2\n", "{|a=1|!YAML Error at line 2: \"  b: 2\""}},
+        {{"a: 1\n: x\n", "{|a=1|!YAML Error at line 2: \": x\""}},
+        {{"a: 1\nb c: 2\n", "{|a=1|!YAML Error at line 2: \"b c: 2\""}},
+        {{"a: 1\nb", "{|a=1|!YAML Error at line 2: \"b\""}},
         // Which line an error names, and how it shows the line.
-        {"a: 1\n\n# c\n   \n  b: 2\n", "{|a=1|# c|!YAML Error at line 5: \"  b: 2\""},
-        {"a: 1\r\n\r\n  b: 2\r\n", "{|a=1|!YAML Error at line 3: \"  b: 2\""},
-        {"a: 1\r\r  b: 2\r", "{|a=1|!YAML Error at line 3: \"  b: 2\""},
-        {"a: 1\n\r  b: 2", "{|a=1|!YAML Error at line 3: \"  b: 2\""},
-        {"a: 1\nb: 2\n  c: 3", "{|a=1|b=2|!YAML Error at line 3: \"  c: 3\""},
-        {"a:\n\nb c: 1\n", "{|a=|!YAML Error at line 3: \"b c: 1\""},
-        {"a:\n  b:\n    c: 1\nd e: 2\n", "{|{a|{b|c=1|}|}|!YAML Error at line 4: \"d e: 2\""},
-        {long_key + " x: 1\n", "{|!YAML Error at line 1: \"" + long_key.substr(0, ERROR_LINE_BYTES) + "…\""},
-        {"a: 1\n " + xs + "\n", "{|a=1|!YAML Error at line 2: \" " + xs + "\""},
-        {"a: 1\n" + cut + "\xE6\x97\xA5: 2\n", "{|a=1|!YAML Error at line 2: \"" + cut + "…\""},  // no half characters
-        {std::string("a: 1\n  \x7F\x80\xC3(\xE6\x97\xA5\x00\x01: 2", 19),
-         "{|a=1|!YAML Error at line 2: \"  ??"
-         "?(\xE6\x97\xA5??: 2\""},
+        {{"a: 1\n\n# c\n   \n  b: 2\n", "{|a=1|# c|!YAML Error at line 5: \"  b: 2\""}},
+        {{"a: 1\r\n\r\n  b: 2\r\n", "{|a=1|!YAML Error at line 3: \"  b: 2\""}},
+        {{"a: 1\r\r  b: 2\r", "{|a=1|!YAML Error at line 3: \"  b: 2\""}},
+        {{"a: 1\n\r  b: 2", "{|a=1|!YAML Error at line 3: \"  b: 2\""}},
+        {{"a: 1\nb: 2\n  c: 3", "{|a=1|b=2|!YAML Error at line 3: \"  c: 3\""}},
+        {{"a:\n\nb c: 1\n", "{|a=|!YAML Error at line 3: \"b c: 1\""}},
+        {{"a:\n  b:\n    c: 1\nd e: 2\n", "{|{a|{b|c=1|}|}|!YAML Error at line 4: \"d e: 2\""}},
+        {{long_key + " x: 1\n", "{|!YAML Error at line 1: \"" + long_key.substr(0, ERROR_LINE_BYTES) + "…\""}},
+        {{"a: 1\n " + xs + "\n", "{|a=1|!YAML Error at line 2: \" " + xs + "\""}},
+        {{"a: 1\n" + cut + "\xE6\x97\xA5: 2\n", "{|a=1|!YAML Error at line 2: \"" + cut + "…\""}},
+        {{std::string("a: 1\n  \x7F\x80\xC3(\xE6\x97\xA5\x00\x01: 2", 19),
+          "{|a=1|!YAML Error at line 2: \"  ??"
+          "?(\xE6\x97\xA5??: 2\""}},
         // The header and the type.
-        {"--- !zib\r\nk: v\n", "{|k=v|}|$", "zib"},
-        {"--- !zib\rk: v\n", "{|k=v|}|$", "zib"},
-        {"---   !   zib   \n", "$", "zib"},
-        {"---!zib\n", "$", "zib"},
-        {"\xEF\xBB\xBF--- !zib\nk: v\n", "{|k=v|}|$", "zib"},
-        {"--- !zib\n", "!YAML Type Error at line 1: \"--- !zib\"", "Zib"},
-        {"--- !zib", "!YAML Initialization Error at line 1: \"--- !zib\"", "zib"},
-        {"--- !zib ", "!YAML Initialization Error at line 1: \"--- !zib \"", "zib"},
-        {"---\nk: v\n", "!YAML Initialization Error at line 1: \"---\"", "zib"},
-        {"--- zib\n", "!YAML Initialization Error at line 1: \"--- zib\"", "zib"},
-        {"--- !\n", "!YAML Initialization Error at line 1: \"--- !\""},
-        {"--- !zib extra\n", "!YAML Initialization Error at line 1: \"--- !zib extra\"", "zib"},
-        {"--- !zib\n  k: v\n", "!YAML Initialization Error at line 2: \"  k: v\"", "other"},
-        {"k: v\n", "!YAML Type Error at line 1: \"k: v\"", "zib"},
-        {"", "!YAML Type Error at line 1: \"\"", "zib"},
-        {"--- !zib\n", "!YAML Type Error at line 1: \"--- !zib\""},
-        {"\n--- !zib\n", "!YAML Type Error at line 1: \"\"", "zib"},  // no longer a header
-        {"# c\n--- !zib\n", "!YAML Type Error at line 1: \"# c\"", "zib"},
-        {"\xEF\xBB\xBF\xEF\xBB\xBF--- !zib\n", "!YAML Type Error at line 1: \"\xEF\xBB\xBF--- !zib\"", "zib"},
-        {"\xEF\xBB\xBF--- !zab\nk: v\n", "!YAML Type Error at line 1: \"--- !zab\"", "zib"},
-    };
-    for (const auto& c : cases) EXPECT_EQ(read_events(c.text, c.type), c.events) << c.text;
+        {{"--- !zib\r\nk: v\n", "{|k=v|}|$", "zib"}, {"--- !zib\rk: v\n", "{|k=v|}|$", "zib"}},
+        {{"---   !   zib   \n", "$", "zib"}, {"---!zib\n", "$", "zib"}},
+        {{"\xEF\xBB\xBF--- !zib\nk: v\n", "{|k=v|}|$", "zib"}},
+        {{"--- !zib\n", "!YAML Type Error at line 1: \"--- !zib\"", "Zib"}},
+        {{"--- !zib", "!YAML Initialization Error at line 1: \"--- !zib\"", "zib"}},
+        {{"--- !zib ", "!YAML Initialization Error at line 1: \"--- !zib \"", "zib"}},
+        {{"---\nk: v\n", "!YAML Initialization Error at line 1: \"---\"", "zib"}},
+        {{"--- zib\n", "!YAML Initialization Error at line 1: \"--- zib\"", "zib"}},
+        {{"--- !\n", "!YAML Initialization Error at line 1: \"--- !\""}},
+        {{"--- !zib extra\n", "!YAML Initialization Error at line 1: \"--- !zib extra\"", "zib"}},
+        {{"--- !zib\n  k: v\n", "!YAML Initialization Error at line 2: \"  k: v\"", "other"}},
+        {{"k: v\n", "!YAML Type Error at line 1: \"k: v\"", "zib"}, {"", "!YAML Type Error at line 1: \"\"", "zib"}},
+        {{"--- !zib\n", "!YAML Type Error at line 1: \"--- !zib\""}},
+        {{"\n--- !zib\n", "!YAML Type Error at line 1: \"\"", "zib"}},
+        {{"# c\n--- !zib\n", "!YAML Type Error at line 1: \"# c\"", "zib"}},
+        {{"\xEF\xBB\xBF\xEF\xBB\xBF--- !zib\n", "!YAML Type Error at line 1: \"\xEF\xBB\xBF--- !zib\"", "zib"}},
+        {{"\xEF\xBB\xBF--- !zab\nk: v\n", "!YAML Type Error at line 1: \"--- !zab\"", "zib"}}};
+    for (const auto& line : cases)
+        for (const auto& c : line) {
+            if (!c.events.empty()) EXPECT_EQ(read_events(c.text, c.type), c.events) << c.text;
+        }
 }
 
 TEST(YamlReader, NextSkipKeyAndValue) {
