@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "kelregexp/regular_expression.hpp"
@@ -264,13 +265,12 @@ TEST(Regexp, Operations) {
 
 TEST(Regexp, NextPositionByMode) {
     const char text[] = "\xC3\xA9\xE3\x81\x82\x8E\xA1\xF0x";
-    const struct {
-        int mode, offset, want;
-    } cases[] = {{N, 0, 1}, {A, 0, 1}, {L, 0, 1}, {U, 0, 2}, {U, 2, 3}, {U, 7, 1}, {U, 3, 1},
-                 {W, 0, 2}, {S, 0, 2}, {E, 0, 2}, {E, 5, 2}, {E, 7, 2}, {E, 8, 1}};
-    for (const auto& c : cases)
-        EXPECT_EQ(Regular_Expression("", c.mode, 0).next_position(text + c.offset) - (text + c.offset), c.want)
-            << c.mode << " " << c.offset;
+    const std::tuple<int, int, int> cases[] = {{N, 0, 1}, {A, 0, 1}, {L, 0, 1}, {U, 0, 2}, {U, 2, 3},
+                                               {U, 7, 1}, {U, 3, 1}, {W, 0, 2}, {S, 0, 2}, {E, 0, 2},
+                                               {E, 5, 2}, {E, 7, 2}, {E, 8, 1}};
+    for (const auto& [mode, offset, want] : cases)
+        EXPECT_EQ(Regular_Expression("", mode, 0).next_position(text + offset) - (text + offset), want)
+            << mode << offset;
 }
 
 // The search skips positions where no match can start (vector and memchr scans); it must find exactly
@@ -409,37 +409,31 @@ TEST(Regexp, CodePageAndComparison) {
     EXPECT_EQ(wide[0] * 0x10000 + wide[1], 0x20AC00E9);
     EXPECT_EQ(MultiByteToWideChar(CP_ACP, 0, "ab", -1, nullptr, 0), 3);
     EXPECT_EQ(MultiByteToWideChar(CP_ACP, 0, "abc", 3, wide, 2), 0);
-    const struct {
-        DWORD flags;
-        const char* a;
-        const char* b;
-        int want;  // 0: anything but equal
-    } ansi[] = {{0, "a", "a", CSTR_EQUAL},
-                {0, "a", "A", 0},
-                {NORM_IGNORECASE, "a", "A", CSTR_EQUAL},
-                {NORM_IGNORECASE, "\xE9", "\xC9", CSTR_EQUAL},
-                {NORM_IGNORECASE, "e", "\xE9", 0},
-                {0, "a", "b", CSTR_LESS_THAN},
-                {0, "B", "a", CSTR_GREATER_THAN},
-                {0, "a", "B", CSTR_LESS_THAN}};
-    for (const auto& c : ansi) {
-        const int got = CompareStringA(0x0409, c.flags, c.a, -1, c.b, -1);
-        EXPECT_TRUE(c.want ? got == c.want : got != CSTR_EQUAL && got != 0) << c.a << " " << c.b;
+    // Comparisons: 0 stands for anything but equal.
+    const std::tuple<DWORD, const char*, const char*, int> ansi[] = {{0, "a", "a", CSTR_EQUAL},
+                                                                     {0, "a", "A", 0},
+                                                                     {NORM_IGNORECASE, "a", "A", CSTR_EQUAL},
+                                                                     {0, "a", "b", CSTR_LESS_THAN},
+                                                                     {NORM_IGNORECASE, "\xE9", "\xC9", CSTR_EQUAL},
+                                                                     {NORM_IGNORECASE, "e", "\xE9", 0},
+                                                                     {0, "B", "a", CSTR_GREATER_THAN},
+                                                                     {0, "a", "B", CSTR_LESS_THAN}};
+    for (const auto& [flags, a, b, want] : ansi) {
+        const int got = CompareStringA(0x0409, flags, a, -1, b, -1);
+        EXPECT_TRUE(want ? got == want : got != CSTR_EQUAL && got != 0) << a << " " << b;
     }
-    const struct {
-        DWORD flags;
-        const wchar_t* a;
-        const wchar_t* b;
-        bool equal;
-    } wide_cases[] = {{NORM_IGNORECASE, L"x", L"X", true},
-                      {0, L"\u30A2", L"\u3042", false},
-                      {NORM_IGNOREKANATYPE, L"\u30A2", L"\u3042", true},
-                      {0, L"\uFF21", L"A", false},
-                      {NORM_IGNOREWIDTH, L"\uFF21", L"A", true},
-                      {NORM_IGNOREWIDTH | NORM_IGNORECASE, L"\uFF41", L"A", true},
-                      {NORM_IGNOREWIDTH, L"\uFF71", L"\u30A2", true}};
-    for (const auto& c : wide_cases)
-        EXPECT_EQ(CompareStringW(LOCALE_USER_DEFAULT, c.flags, c.a, -1, c.b, -1) == CSTR_EQUAL, c.equal) << c.flags;
+    const std::tuple<DWORD, const wchar_t*, const wchar_t*, int> wide_cases[] = {
+        {NORM_IGNORECASE, L"x", L"X", CSTR_EQUAL},
+        {0, L"\u30A2", L"\u3042", 0},
+        {NORM_IGNOREKANATYPE, L"\u30A2", L"\u3042", CSTR_EQUAL},
+        {0, L"\uFF21", L"A", 0},
+        {NORM_IGNOREWIDTH, L"\uFF21", L"A", CSTR_EQUAL},
+        {NORM_IGNOREWIDTH | NORM_IGNORECASE, L"\uFF41", L"A", CSTR_EQUAL},
+        {NORM_IGNOREWIDTH, L"\uFF71", L"\u30A2", CSTR_EQUAL}};
+    for (const auto& [flags, a, b, want] : wide_cases) {
+        const int got = CompareStringW(LOCALE_USER_DEFAULT, flags, a, -1, b, -1);
+        EXPECT_TRUE(want ? got == want : got != CSTR_EQUAL && got != 0) << flags;
+    }
 }
 
 }  // namespace
