@@ -411,43 +411,21 @@ TEST(YamlScalar, Numbers) {
         std::string text;
         std::int32_t decimal;
         std::uint32_t based;
-    } cases[] = {{"12abc", 12, 12},
-                 {"-7", -7, 4294967289u},
-                 {"abc", 0, 0},
-                 {"", 0, 0},
-                 {"+42", 42, 42},
-                 {" \t\n\v\f\r 5", 5, 5},
-                 {"- 5", 0, 0},
-                 {"--5", 0, 0},
-                 {"0x10", 0, 16},
-                 {"0X1f", 0, 31},
-                 {"007", 7, 7},
-                 {"010", 10, 8},
-                 {"09", 9, 0},
-                 {"0b101", 0, 5},
-                 {"0B11", 0, 3},
-                 {"0b102", 0, 2},
-                 {"0x", 0, 0},
-                 {"0xg", 0, 0},
-                 {"0", 0, 0},
-                 {"1z", 1, 1},
-                 {"2147483647", 2147483647, 2147483647u},
-                 {"2147483648", -2147483647 - 1, 2147483648u},
-                 {"4294967296", 0, 0},
-                 {"4294967297", 1, 1},
-                 {"-2147483648", -2147483647 - 1, 2147483648u},
-                 {std::string("3\0004", 3), 3, 3},
-                 {"0x123456789", 0, 0x23456789},
-                 {"99999999999999999999", 1661992959, 0xFFFFFFFFu},
-                 {"-99999999999999999999", -1661992959, 0},
-                 {"9223372036854775807", -1, 0xFFFFFFFFu},
-                 {"-9223372036854775808", 0, 0},
-                 {"-9223372036854775807", 1, 1},
-                 {"0x7fffffffffffffffff", 0, 0xFFFFFFFFu}};
-    for (const auto& c : cases) {
-        EXPECT_EQ(static_cast<std::int32_t>(yaml_decimal(c.text)), c.decimal) << c.text;
-        EXPECT_EQ(yaml_based(c.text), c.based) << c.text;
-    }
+    } cases[][5] = {
+        {{"12abc", 12, 12}, {"-7", -7, 4294967289u}, {"abc", 0, 0}, {"", 0, 0}, {"+42", 42, 42}},
+        {{" \t\n\v\f\r 5", 5, 5}, {"- 5", 0, 0}, {"--5", 0, 0}, {"0x10", 0, 16}, {"0X1f", 0, 31}},
+        {{"007", 7, 7}, {"010", 10, 8}, {"09", 9, 0}, {"0b101", 0, 5}, {"0B11", 0, 3}},
+        {{"0b102", 0, 2}, {"0x", 0, 0}, {"0xg", 0, 0}, {"0", 0, 0}, {"1z", 1, 1}},
+        {{"2147483647", 2147483647, 2147483647u}, {"2147483648", -2147483647 - 1, 2147483648u}, {"4294967296", 0, 0}},
+        {{"4294967297", 1, 1}, {"-2147483648", -2147483647 - 1, 2147483648u}, {std::string("3\0004", 3), 3, 3}},
+        {{"0x123456789", 0, 0x23456789}, {"99999999999999999999", 1661992959, 0xFFFFFFFFu}},
+        {{"-99999999999999999999", -1661992959, 0}, {"9223372036854775807", -1, 0xFFFFFFFFu}},
+        {{"-9223372036854775808", 0, 0}, {"-9223372036854775807", 1, 1}, {"0x7fffffffffffffffff", 0, 0xFFFFFFFFu}}};
+    for (const auto& line : cases)
+        for (const auto& c : line) {
+            EXPECT_EQ(static_cast<std::int32_t>(yaml_decimal(c.text)), c.decimal) << c.text;
+            EXPECT_EQ(yaml_based(c.text), c.based) << c.text;
+        }
     EXPECT_EQ(static_cast<std::uint8_t>(yaml_decimal("300")), 44);
     for (const char* text : {"", "false", "no", "0"}) EXPECT_FALSE(yaml_bool(text)) << text;
     for (const char* text : {"False", "NO", "off", "00", "true", " 0", "no "}) EXPECT_TRUE(yaml_bool(text)) << text;
@@ -456,29 +434,17 @@ TEST(YamlScalar, Numbers) {
 TEST(YamlScalar, Utf8FirstCodePointAndBack) {
     const struct {
         std::string text;
-        char32_t code;  // 0xFFFFFFFF: none
-    } cases[] = {{"A", U'A'},
-                 {"\xC3\xBCx", 0xFC},
-                 {"\xE3\x81\x82", 0x3042},
-                 {"\xF0\x9F\x98\x80", 0x1F600},
-                 {"\xF4\x8F\xBF\xBF", 0x10FFFF},
-                 {std::string("\0", 1), 0},
-                 {"", 0xFFFFFFFF},
-                 {"\x80", 0xFFFFFFFF},
-                 {"\xC3", 0xFFFFFFFF},
-                 {"\xC3(", 0xFFFFFFFF},
-                 {"\xC1\x81", 0xFFFFFFFF},
-                 {"\xE0\x80\x80", 0xFFFFFFFF},
-                 {"\xED\xA0\x80", 0xFFFFFFFF},
-                 {"\xF4\x90\x80\x80", 0xFFFFFFFF},
-                 {"\xFF", 0xFFFFFFFF}};
-    for (const auto& c : cases) {
-        const auto code = yaml_first_code_point(c.text);
-        EXPECT_EQ(code.value_or(0xFFFFFFFF), c.code) << c.text;
-        if (code) {
-            EXPECT_EQ(yaml_utf8(*code), c.text.substr(0, yaml_utf8(*code).size()));
+        char32_t code = 0xFFFFFFFF;  // none
+    } cases[][5] = {{{"A", U'A'}, {"\xC3\xBCx", 0xFC}, {"\xE3\x81\x82", 0x3042}, {"\xF0\x9F\x98\x80", 0x1F600}},
+                    {{"\xF4\x8F\xBF\xBF", 0x10FFFF}, {std::string("\0", 1), 0}, {""}, {"\x80"}},
+                    {{"\xC3"}, {"\xC3("}, {"\xC1\x81"}, {"\xE0\x80\x80"}},
+                    {{"\xED\xA0\x80"}, {"\xF4\x90\x80\x80"}, {"\xFF"}}};
+    for (const auto& line : cases)
+        for (const auto& c : line) {
+            const auto code = yaml_first_code_point(c.text);
+            EXPECT_EQ(code.value_or(0xFFFFFFFF), c.code) << c.text;
+            EXPECT_EQ(code ? yaml_utf8(*code) : "", c.text.substr(0, code ? yaml_utf8(*code).size() : 0));
         }
-    }
     EXPECT_EQ(yaml_utf8(0xD800) + yaml_utf8(0x110000), "");
 }
 
