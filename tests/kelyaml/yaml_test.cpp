@@ -70,7 +70,7 @@ TEST(YamlReader, Events) {
         {{"a:b\nc : d\ne:   f\ng: a # b \nh:\t'q' \n", "{|a=b|c=d|e=f|g=a # b |h=\t'q' |}|$"}},
         {{"- abc:def\n- abc def\n- 'x'\n-abc: 1\n- abc  def \n- -x\n",
           "[|{abc=def|abc=def|}|=abc def|='x'|{abc=1|abc=1|}|=abc  def |=-x|}|$"}},
-        {{"a-b_c*+\xC3\xA9: 1\n", "{|a-b_c*+\xC3\xA9=1|}|$"}},
+        {{"Az09_a-Z*+\xC3\xA9: 1\n", "{|Az09_a-Z*+\xC3\xA9=1|}|$"}},
         {{"a:\n  b:\n    - x\n    - y\n  c: 1\nd:\n  e: 2\n", "{|{a|[b|=x|=y|}|c=1|}|{d|e=2|}|}|$"}},
         {{"a:\n  b:\n    c: 1\nd: 2", "{|{a|{b|c=1|}|}|d=2|}|$"}, {"a:\n  b:\nc: 1", "{|{a|b=|}|c=1|}|$"}},
         {{"a:\nb: 1", "{|a=|b=1|}|$"}, {"- a: 1\n  b: 2\n- c: 3\n", "[|{a=1|a=1|b=2|}|{c=3|c=3|}|}|$"}},
