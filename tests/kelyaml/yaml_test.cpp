@@ -435,10 +435,11 @@ TEST(YamlScalar, Utf8FirstCodePointAndBack) {
     const struct {
         std::string text;
         char32_t code = 0xFFFFFFFF;  // none
-    } cases[][5] = {{{"A", U'A'}, {"\xC3\xBCx", 0xFC}, {"\xE3\x81\x82", 0x3042}, {"\xF0\x9F\x98\x80", 0x1F600}},
-                    {{"\xF4\x8F\xBF\xBF", 0x10FFFF}, {std::string("\0", 1), 0}, {""}, {"\x80"}},
-                    {{"\xC3"}, {"\xC3("}, {"\xC1\x81"}, {"\xE0\x80\x80"}},
-                    {{"\xED\xA0\x80"}, {"\xF4\x90\x80\x80"}, {"\xFF"}}};
+    } cases[][5] = {
+        {{"A", U'A'}, {"\xC3\xBCx", 0xFC}, {"\xE3\x81\x82", 0x3042}, {"\xF0\x9F\x98\x80", 0x1F600}},
+        {{"\xF4\x8F\xBF\xBF", 0x10FFFF}, {"\xC2\x80", 0x80}, {"\xE0\xA0\x80", 0x800}, {"\xF0\x90\x80\x80", 0x10000}},
+        {{std::string("\0", 1), 0}, {""}, {"\x80"}, {"\xC3"}, {"\xC3("}},
+        {{"\xC1\x81"}, {"\xE0\x80\x80"}, {"\xED\xA0\x80"}, {"\xF4\x90\x80\x80"}, {"\xFF"}}};
     for (const auto& line : cases)
         for (const auto& c : line) {
             const auto code = yaml_first_code_point(c.text);
