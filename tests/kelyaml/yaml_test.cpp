@@ -274,26 +274,6 @@ TEST(YamlIO, ReadsInAnyOrderSkipsUnknownKeysAndLastWins) {
         for (const auto& c : line) EXPECT_EQ(c.text ? read_rules(c.text) : "", c.rules) << c.text;
 }
 
-TEST(YamlWriter, WritesWhatTheReaderReadsBack) {
-    Yaml_Writer writer("");
-    writer.begin_mapping("ignored");  // the root's key is not written
-    writer.entry("k", "v # not a comment "), writer.begin_mapping("inner"), writer.entry("a", "");
-    writer.emit({Kind::comment, "", " note"});
-    writer.begin_sequence("list"), writer.entry("", "x"), writer.begin_sequence("ignored"), writer.entry("", "y");
-    writer.end(), writer.end(), writer.end();
-    writer.emit({Kind::document_end, "", ""});  // accepted, writes nothing
-    EXPECT_EQ(writer.text(),
-              "k: v # not a comment \r\ninner:\r\n\ta: \r\n# note\r\n\tlist:\r\n\t\t- x\r\n\t\t-\r\n\t\t\t- y\r\n");
-    // Unclosed collections simply end with the text.
-    EXPECT_EQ(read_events(writer.text()), "{|k=v # not a comment |{inner|a=|# note|[list|=x|[|=y|}|}|}|}|$");
-    // Past the first buffer.
-    Yaml_Writer list("t");
-    list.begin_sequence("");
-    std::string expected = "--- !t\r\n\r\n";
-    for (int i = 0; i < 2000; ++i) list.entry("", std::to_string(i)), expected += "- " + std::to_string(i) + "\r\n";
-    EXPECT_EQ(list.text(), expected);
-}
-
 // Each letter one call: m and s begin a mapping or a sequence without key, e ends one, k writes an entry with a
 // key, i one without; n and 7 emit events of no kind and of an unknown kind; M is Yaml_IO's mapping, c a
 // character field holding a surrogate.
@@ -322,11 +302,17 @@ TEST(YamlWriter, OutputErrors) {
 // Whatever the reader reads, written again and read back gives the same events, up to what the writer does
 // not write (keys of collections inside sequences, values of collection starts).
 TEST(YamlWriter, RoundTrips) {
-    for (const char* document : {"--- !zib\nfilter:\n  - uri: a\n    search: b\n  - uri: c\n",
-                                 "# lead\nroot:\n  - plain\n  - 'quoted' # x \n  -\n    - nested\n  - k: v\n    m:\n"
-                                 "      deep: 1\n  # between\n  - last\ntail: \t\n",
-                                 "- a\n- b:\n    - c\n-\n  x: 1\n"}) {
-        const std::string type = document[0] == '-' && document[1] == '-' ? "zib" : "";
+    std::string list = "--- !t\r\n\r\n";  // past the writer's first buffer
+    for (int i = 0; i < 2000; ++i) list += "- " + std::to_string(i) + "\r\n";
+    const std::string written[][2] = {
+        {"# lead\nroot:\n  - plain\n  - 'quoted' # x \n  -\n    - nested\n  - k: v\n    m:\n      deep: 1\n"
+         "  # between\n  - last\ntail: \t\n",
+         "# lead\r\nroot:\r\n\t- plain\r\n\t- 'quoted' # x \r\n\t-\r\n\t\t- nested\r\n\t-\r\n\t\tk: v\r\n\t\tm:\r\n"
+         "\t\t\tdeep: 1\r\n# between\r\n\t- last\r\ntail: \t\r\n"},
+        {"- a\n- b:\n    - c\n-\n  x: 1\n", ""},
+        {list, list}};
+    for (const auto& [document, want] : written) {
+        const std::string type = document.starts_with("--- !t") ? "t" : "";
         Yaml_Reader reader(type, document);
         Yaml_Writer writer(type);
         std::vector<Kind> open;
@@ -346,6 +332,7 @@ TEST(YamlWriter, RoundTrips) {
             expected += "|";
         }
         EXPECT_EQ(read_events(writer.text(), type), expected) << document;
+        EXPECT_TRUE(want.empty() || writer.text() == want) << writer.text();
     }
     // Through Yaml_IO: one description writes and reads every field kind.
     std::vector<Rule> rules = {{"http://a/.*", "<b>", "", -5, 0xFFFFFFFFu, true, U'\u3042', 200, {"x", "y z"}},
