@@ -48,6 +48,16 @@ std::string utf16(std::u16string_view text, bool big_endian) {
     return out;
 }
 
+// A page of adverts, links and text, `n` blocks long.
+std::string ad_page(int n) {
+    std::string page;
+    for (int i = 0; i < n; ++i)
+        page += "<div class=\"ad\">Banner " + std::to_string(i) +
+                "</div>\r\n<p>Words, numbers 12, <b>tags</b></p><a href=\"http://x" + std::to_string(i % 7) +
+                ".example/p\">id=" + std::to_string(i * 31) + "</a>\r\n";
+    return page;
+}
+
 std::string nested(std::size_t depth) { return std::string(depth, '(') + "a" + std::string(depth, ')'); }
 
 struct Case {
@@ -307,10 +317,7 @@ TEST(Regexp, SearchAgreesWithMatchingAtEveryPosition) {
 
 // One compiled object used by 8 threads at once gives each the results it gives one thread alone.
 TEST(Regexp, OneObjectSharedByEightThreads) {
-    std::string page;
-    for (int i = 0; i < 300; ++i)
-        page += "<div class=\"ad\">Banner " + std::to_string(i) + "</div>\r\n<a href=\"http://x" +
-                std::to_string(i % 7) + ".example/p\">id=" + std::to_string(i * 31) + "</a>\r\n";
+    const std::string page = ad_page(300);
     const char* shared[][2] = {{"\\<div class\\=\"ad\"\\>.*?\\</div\\>", ""},
                                {"(?1:[a-z]+)\\=(?2:[0-9]+)", "$2=$1"},
                                {"(?1:href)\\=\"http://(?2:[^\"/]*)/", "$1=\"http://proxy/$2/"},
@@ -379,10 +386,7 @@ TEST(Regexp, StepBudget) {
     EXPECT_GT(stats.steps * 10, step_budget_per_byte * static_cast<std::int64_t>(segment.size()));
     while (page.size() < 50000) page += segment;
     EXPECT_THROW(re.replace_all(page, "Q"), Match_Budget_Error);
-    page.clear();
-    for (int i = 0; i < 500; ++i)
-        page += "<div class=\"ad\"><a href=\"http://ads.example/" + std::to_string(i) +
-                "\">Banner</a></div>\r\n<p>Some text with words, numbers 12 and <b>tags</b>.</p>\r\n";
+    page = ad_page(500);
     for (const char* pattern : {"\\<div class\\=\"ad\"\\>.*?\\</div\\>", "(?1:src|href)\\=\"http://(?2:[^\"/]*)/",
                                 "banner|sponsor|tracking", "\\<(?1:\\w+)[^>]*\\>", ".*x"}) {
         Regular_Expression(pattern, A, IM).replace_all(page, "$1", stats = {});
@@ -412,21 +416,18 @@ TEST(Regexp, CodePageAndComparison) {
     wchar_t wide[4] = {};
     EXPECT_EQ(MultiByteToWideChar(CP_ACP, 0, "\x80\xE9", 2, wide, 4), 2);
     EXPECT_EQ(wide[0] * 0x10000 + wide[1], 0x20AC00E9);
-    EXPECT_EQ(MultiByteToWideChar(CP_ACP, 0, "ab", -1, nullptr, 0), 3);
-    EXPECT_EQ(MultiByteToWideChar(CP_ACP, 0, "abc", 3, wide, 2), 0);
-    // Comparisons (0 stands for anything but equal); the wide ones are in SearchSixteenBit.
-    const std::tuple<DWORD, const char*, const char*, int> ansi[] = {{0, "a", "a", CSTR_EQUAL},
-                                                                     {0, "a", "A", 0},
-                                                                     {NORM_IGNORECASE, "a", "A", CSTR_EQUAL},
-                                                                     {0, "a", "b", CSTR_LESS_THAN},
-                                                                     {NORM_IGNORECASE, "\xE9", "\xC9", CSTR_EQUAL},
-                                                                     {NORM_IGNORECASE, "e", "\xE9", 0},
-                                                                     {0, "B", "a", CSTR_GREATER_THAN},
-                                                                     {0, "a", "B", CSTR_LESS_THAN}};
-    for (const auto& [flags, a, b, want] : ansi) {
-        const int got = CompareStringA(0x0409, flags, a, -1, b, -1);
-        EXPECT_TRUE(want ? got == want : got != CSTR_EQUAL && got != 0) << a << " " << b;
-    }
+    EXPECT_EQ(MultiByteToWideChar(CP_ACP, 0, "ab", -1, nullptr, 0), 3);  // the size needed
+    EXPECT_EQ(MultiByteToWideChar(CP_ACP, 0, "abc", 3, wide, 2), 0);     // too small
+    // Comparisons: equal, less or greater as the locale orders, not as bytes do; 0 for anything but equal.
+    const int IC = NORM_IGNORECASE, LT = CSTR_LESS_THAN, EQ = CSTR_EQUAL, GT = CSTR_GREATER_THAN;
+    const std::tuple<DWORD, const char*, const char*, int> ansi[][4] = {
+        {{0, "a", "a", EQ}, {0, "a", "A", 0}, {IC, "a", "A", EQ}, {0, "a", "b", LT}},
+        {{IC, "\xE9", "\xC9", EQ}, {IC, "e", "\xE9", 0}, {0, "B", "a", GT}, {0, "a", "B", LT}}};
+    for (const auto& line : ansi)
+        for (const auto& [flags, a, b, want] : line) {
+            const int got = CompareStringA(0x0409, flags, a, -1, b, -1);
+            EXPECT_TRUE(want ? got == want : got != EQ && got != 0) << a << " " << b;
+        }
 }
 
 }  // namespace
