@@ -53,16 +53,14 @@ struct Generator {
     bool multiline() const { return config_.options & option_multiline; }
     int literal() { return static_cast<unsigned char>(config_.alphabet[pick(config_.alphabet.size())]); }
 
+    // Up to three alternatives, each a sequence of items.
     Pair expression(int depth, bool captures) {
-        Pair result = sequence(depth, captures);
-        for (int i = pick(4) == 0 ? 1 + pick(2) : 0; i > 0; --i)
-            result += Pair{"|", "|"}, result += sequence(depth, captures);
-        return result;
-    }
-
-    Pair sequence(int depth, bool captures) {
         Pair result;
-        for (int i = 1 + pick(depth == 0 ? 4 : 3); i > 0; --i) result += item(depth, captures);
+        for (int alternative = 0, more = 0; alternative <= more; ++alternative) {
+            if (alternative) result += Pair{"|", "|"};
+            for (int i = 1 + pick(depth == 0 ? 4 : 3); i > 0; --i) result += item(depth, captures);
+            if (!alternative) more = pick(4) == 0 ? 1 + pick(2) : 0;
+        }
         return result;
     }
 
@@ -176,13 +174,14 @@ struct Reference {
 };
 
 void run_config(const Config& config) {
-    const char* seed_text = std::getenv("KELREGEXP_SEED");
-    const unsigned seed = seed_text ? static_cast<unsigned>(std::strtoul(seed_text, nullptr, 10)) : 20240611u;
-    const int rounds = std::getenv("KELREGEXP_ROUNDS") ? std::atoi(std::getenv("KELREGEXP_ROUNDS")) : 4000;
+    const auto env = [](const char* name, unsigned otherwise) {
+        return std::getenv(name) ? static_cast<unsigned>(std::strtoul(std::getenv(name), nullptr, 10)) : otherwise;
+    };
+    const unsigned seed = env("KELREGEXP_SEED", 20240611u), rounds = env("KELREGEXP_ROUNDS", 4000);
     std::mt19937 random(seed);
     Generator generator{random, config};
     const char* templates[] = {"[$&]", "<$1|$2>", "$`", "$'", "-$3$9-", ""};
-    for (int round = 0; round < rounds && !::testing::Test::HasFailure(); ++round) {
+    for (unsigned round = 0; round < rounds && !::testing::Test::HasFailure(); ++round) {
         const Pair pattern = generator.pattern();
         Reference reference(pattern.pcre, config.options);
         ASSERT_TRUE(reference.code) << pattern.pcre;
@@ -196,12 +195,10 @@ void run_config(const Config& config) {
             std::string got = std::to_string(ours.matches_whole(text)),
                         want = std::to_string(reference.match_at(text, 0) == static_cast<long>(text.size()));
             for (std::size_t from = 0; from <= text.size(); from += text.size() > 16 ? 1 + random() % 16 : 1) {
-                long rs, re;
-                std::ptrdiff_t os, oe;
-                reference.search(text, from, rs, re);
-                ours.search(text, static_cast<std::ptrdiff_t>(from), os, oe);
-                got += " " + std::to_string(os) + "," + std::to_string(oe);
-                want += " " + std::to_string(rs) + "," + std::to_string(re);
+                long s[2], e[2];
+                reference.search(text, from, s[0], e[0]), ours.search(text, static_cast<long>(from), s[1], e[1]);
+                got += " " + std::to_string(s[1]) + "," + std::to_string(e[1]);
+                want += " " + std::to_string(s[0]) + "," + std::to_string(e[0]);
             }
             const char* template_text = templates[random() % std::size(templates)];
             got += " " + ours.replace_all(text, template_text);
