@@ -68,11 +68,6 @@ struct Case {
     int mode = A;
 };
 
-void check(const Case& c) {
-    EXPECT_EQ(span_of(c.pattern, c.text, c.mode, c.options), c.want)
-        << c.pattern << " on " << c.text << " options " << c.options << " mode " << c.mode;
-}
-
 TEST(Regexp, Search) {
     const std::string rare = std::string(100000, 'x') + "aDvErTiSeMeNt", hira = "\xE3\x81\x82", nul("a\0", 2);
     const Case cases[][5] = {
@@ -140,7 +135,8 @@ TEST(Regexp, Search) {
         {{"?i;a", "", "!2 option header not ended by :"}, {"(?1a:b)", "", "!3 option header not ended by :"}}};
     for (const auto& line : cases)
         for (const auto& c : line)
-            if (c.want) check(c);
+            EXPECT_EQ(c.want ? span_of(c.pattern, c.text, c.mode, c.options) : "", c.want ? c.want : "")
+                << c.pattern << " on " << c.text << " options " << c.options << " mode " << c.mode;
 }
 
 // Every line in both byte orders of UTF-16.

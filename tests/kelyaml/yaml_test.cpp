@@ -21,15 +21,9 @@ namespace {
 //                              key=value scalar          #text comment          $ document_end
 std::string describe(const Yaml_Event& e) {
     const std::string key(e.key), value(e.value);
-    switch (e.kind) {
-        case Kind::mapping_start: return "{" + key + (value.empty() ? "" : "=" + value);
-        case Kind::sequence_start: return "[" + key;
-        case Kind::collection_end: return "}";
-        case Kind::scalar: return key + "=" + value;
-        case Kind::comment: return "#" + value;
-        case Kind::document_end: return "$";
-        default: return "?";
-    }
+    const std::string kinds[] = {
+        "?", "$", "{" + key + (value.empty() ? "" : "=" + value), "[" + key, "}", key + "=" + value, "#" + value};
+    return kinds[static_cast<int>(e.kind)];
 }
 
 // A reader's message with its kind as one letter: "I2 \"line\"" for "YAML Initialization Error at line 2: \"line\"";
