@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <vector>
 
 #include "kelyaml/yaml_error.hpp"
@@ -25,12 +26,8 @@ void check(bool condition) {
 // Like the settings loader, with every field kind and bounded nesting.
 void walk(Yaml_IO& io, int depth) {
     io.mapping([&] {
-        std::string_view text;
-        std::int32_t number;
-        std::uint32_t mask;
-        bool flag;
-        char32_t mark;
-        std::uint8_t level;
+        std::tuple<std::string_view, std::int32_t, std::uint32_t, bool, char32_t, std::uint8_t> fields;
+        auto& [text, number, mask, flag, mark, level] = fields;
         std::vector<std::string_view> items;
         io.field("uri", text), io.field("i", number), io.field("u", mask), io.field("b", flag);
         io.field("c", mark), io.field("y", level);
