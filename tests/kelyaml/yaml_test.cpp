@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <functional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "kelyaml/yaml_error.hpp"
@@ -338,11 +339,7 @@ TEST(YamlWriter, RoundTrips) {
 }
 
 TEST(YamlScalar, Numbers) {
-    const struct {
-        std::string text;
-        std::int32_t decimal;
-        std::uint32_t based;
-    } cases[][5] = {
+    const std::tuple<std::string, std::int32_t, std::uint32_t> cases[][5] = {
         {{"12abc", 12, 12}, {"-7", -7, 4294967289u}, {"abc", 0, 0}, {"", 0, 0}, {"+42", 42, 42}},
         {{" \t\n\v\f\r 5", 5, 5}, {"- 5", 0, 0}, {"--5", 0, 0}, {"0x10", 0, 16}, {"0X1f", 0, 31}},
         {{"007", 7, 7}, {"010", 10, 8}, {"09", 9, 0}, {"0b101", 0, 5}, {"0B11", 0, 3}},
@@ -353,9 +350,9 @@ TEST(YamlScalar, Numbers) {
         {{"-99999999999999999999", -1661992959, 0}, {"9223372036854775807", -1, 0xFFFFFFFFu}},
         {{"-9223372036854775808", 0, 0}, {"-9223372036854775807", 1, 1}, {"0x7fffffffffffffffff", 0, 0xFFFFFFFFu}}};
     for (const auto& line : cases)
-        for (const auto& c : line) {
-            EXPECT_EQ(static_cast<std::int32_t>(yaml_decimal(c.text)), c.decimal) << c.text;
-            EXPECT_EQ(yaml_based(c.text), c.based) << c.text;
+        for (const auto& [text, decimal, based] : line) {
+            EXPECT_EQ(static_cast<std::int32_t>(yaml_decimal(text)), decimal) << text;
+            EXPECT_EQ(yaml_based(text), based) << text;
         }
     EXPECT_EQ(static_cast<std::uint8_t>(yaml_decimal("300")), 44);
     for (const char* text : {"", "false", "no", "0"}) EXPECT_FALSE(yaml_bool(text)) << text;
