@@ -127,16 +127,8 @@ TEST(YamlReader, Events) {
         for (const auto& c : line) EXPECT_EQ(c.events.empty() ? "" : read_events(c.text, c.type), c.events) << c.text;
 }
 
-TEST(YamlReader, NextSkipAndErrors) {
-    const std::string text = "--- !zib\na: 1\nb:\n  c: 2\nd: 3\n";
-    Yaml_Reader reader("zib", text);
-    reader.next();
-    EXPECT_EQ(describe(reader.event()) + std::string(reader.key()) + std::string(reader.value()), "a=1a1");
-    EXPECT_TRUE(reader.value().data() > text.data() && reader.value().data() < text.data() + text.size());  // a view
-    reader.next(), reader.skip();  // the whole block "b"
-    EXPECT_EQ(describe(reader.event()), "d=3");
-    for (int i = 0; i < 3; ++i, reader.next()) reader.skip();
-    EXPECT_EQ(reader.event().kind, Kind::document_end);
+// Skipping a block correctly is proved by the settings rows with unknown keys.
+TEST(YamlReader, ErrorsStickAndRunawayHandler) {
     // A broken line met by skip is a structure error, and the reader keeps failing instead of guessing.
     Yaml_Reader broken("", "a:\n  b: 1\n   c: 2\nd: 3\n");
     broken.next();
