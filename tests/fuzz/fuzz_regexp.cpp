@@ -30,35 +30,24 @@ void check(bool condition) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 3) return 0;
-    int mode = data[0] % kelregexp::mode_count;
-    int options = data[1];
-    std::size_t pattern_length = data[2] % (max_pattern + 1);
-    data += 3;
-    size -= 3;
-    if (pattern_length > size) pattern_length = size;
-    std::string_view pattern(reinterpret_cast<const char*>(data), pattern_length);
-    std::string_view rest(reinterpret_cast<const char*>(data + pattern_length), size - pattern_length);
+    const std::string_view input(reinterpret_cast<const char*>(data) + 3, size - 3);
+    const std::string_view pattern = input.substr(0, data[2] % (max_pattern + 1));
     // A copy of exactly the text's size, so that reading past it is caught.
-    std::string text(rest.substr(0, max_text));
+    const std::string text(input.substr(pattern.size(), max_text));
     try {
-        Regular_Expression re(pattern, mode, options);
+        Regular_Expression re(pattern, data[0] % kelregexp::mode_count, data[1]);
         re.matches_whole(text);
         Regular_Expression::Captures captures;
-        std::ptrdiff_t found = re.find_with_captures(text, captures);
-        check(found == re.find(text));
-        for (const auto& [number, part] : captures) {
-            check(part.data() >= text.data() && part.data() + part.size() <= text.data() + text.size());
-            (void)number;
-        }
+        check(re.find_with_captures(text, captures) == re.find(text));
+        for (const auto& capture : captures)
+            check(capture.second.data() >= text.data() &&
+                  capture.second.data() + capture.second.size() <= text.data() + text.size());
         // The pieces of split and the matches of find_all interleave to the text.
-        auto pieces = re.split(text);
-        auto matches = re.find_all(text);
+        const auto pieces = re.split(text), matches = re.find_all(text);
         check(pieces.size() == matches.size() + 1);
         std::string joined;
         for (std::size_t i = 0; i < matches.size(); ++i) joined.append(pieces[i]).append(matches[i]);
-        joined.append(pieces.back());
-        check(joined == text);
-        check(re.replace_all(text, "$&") == text);
+        check(joined.append(pieces.back()) == text && re.replace_all(text, "$&") == text);
         re.replace_all(text, "[$1$`$'$9$x$");
     } catch (const Regular_Expression_Error& e) {
         check(e.position() <= pattern.size() && !e.reason().empty());

@@ -1,0 +1,372 @@
+// The reader as tables of documents and the events they give, Yaml_IO walks
+// over them, the writer and its round trip through the reader, and scalars.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "kelyaml/yaml_error.hpp"
+#include "kelyaml/yaml_reader.hpp"
+#include "kelyaml/yaml_scalar.hpp"
+#include "kelyaml/yaml_writer.hpp"
+
+using namespace kelyaml;
+using Kind = Yaml_Event_Kind;
+
+namespace {
+
+// An event as a short string:  {key=value mapping_start  [key sequence_start  } collection_end
+//                              key=value scalar          #text comment          $ document_end
+std::string describe(const Yaml_Event& e) {
+    const std::string key(e.key), value(e.value);
+    const std::string kinds[] = {
+        "?", "$", "{" + key + (value.empty() ? "" : "=" + value), "[" + key, "}", key + "=" + value, "#" + value};
+    return kinds[static_cast<int>(e.kind)];
+}
+
+// A reader's message with its kind as one letter: "I2 \"line\"" for "YAML Initialization Error at line 2: \"line\"";
+// T type, E plain, S structure.
+std::string brief(std::string message) {
+    for (const char* kind : {"Initialization", "Type", "Structure", ""}) {
+        const std::string full = std::string("YAML ") + kind + (*kind ? " " : "") + "Error at line ";
+        if (message.starts_with(full)) return (*kind ? kind[0] : 'E') + message.substr(full.size()).replace(1, 1, "");
+    }
+    return message;
+}
+
+// Events up to document_end joined by "|", ending in "!" and the brief message when the reader throws.
+std::string read_events(std::string_view text, std::string_view type = "") {
+    std::string out;
+    try {
+        Yaml_Reader reader(type, text);
+        for (int guard = 0; guard < 1000000; ++guard, reader.next()) {
+            out += describe(reader.event());
+            if (reader.event().kind == Kind::document_end) return out;
+            out += "|";
+        }
+        return out + "<no end>";
+    } catch (const Yaml_Error& e) {
+        return out + "!" + brief(e.message());
+    }
+}
+
+std::string error_of(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const Yaml_Error& e) {
+        return e.message();
+    }
+    return "(none)";
+}
+
+std::string spaces(std::size_t n) { return std::string(n, ' '); }
+
+TEST(YamlReader, Events) {
+    const std::string cut(ERROR_LINE_BYTES - 1, ' '), xs(ERROR_LINE_BYTES - 1, 'x'), long_key(70, 'k');
+    const struct {
+        std::string text, events;
+        const char* type = "";
+    } cases[][4] = {
+        {{"--- !zib\nfilter:\n  - uri: a\n    search: b\n  - uri: c\n",
+          "{|[filter|{uri=a|uri=a|search=b|}|{uri=c|uri=c|}|}|}|$", "zib"}},
+        {{"a:b\nc : d\ne:   f\ng: a # b \nh:\t'q' \n", "{|a=b|c=d|e=f|g=a # b |h=\t'q' |}|$"}},
+        {{"- abc:def\n- abc def\n- 'x'\n-abc: 1\n- abc  def \n- -x\n",
+          "[|{abc=def|abc=def|}|=abc def|='x'|{abc=1|abc=1|}|=abc  def |=-x|}|$"}},
+        {{"Az09_a-Z*+\xC3\xA9: 1\n", "{|Az09_a-Z*+\xC3\xA9=1|}|$"}, {"a:\nb: 1", "{|a=|b=1|}|$"}},
+        {{"a:\n  b:\n    - x\n    - y\n  c: 1\nd:\n  e: 2\n", "{|{a|[b|=x|=y|}|c=1|}|{d|e=2|}|}|$"}},
+        {{"a:\n  b:\n    c: 1\nd: 2", "{|{a|{b|c=1|}|}|d=2|}|$"}, {"a:\n  b:\nc: 1", "{|{a|b=|}|c=1|}|$"}},
+        {{"- a: 1\n  b: 2\n- c: 3\n", "[|{a=1|a=1|b=2|}|{c=3|c=3|}|}|$"}, {"- a:\n  - x\n", "[|{a|a=|=x|}|}|$"}},
+        {{"- a: 1\n   b: 2\n", "[|{a=1|a=1|!E2 \"   b: 2\""}, {"- a:\n    b: 1\n", "[|{a|{a|b=1|}|}|}|$"}},
+        {{"a:\n\tb: 1\n" + spaces(256) + "c: 2\nd: 3\n", "{|{a|b=1|c=2|}|d=3|}|$"}},
+        {{"a:\n" + spaces(255) + "b: 1\n\tc: 2\n", "{|{a|b=1|!E3 \"\tc: 2\""}},
+        {{"a:\n\tb: 1\n" + spaces(255) + "c: 2\n", "{|{a|b=1|}|c=2|}|$"}, {"a:\n#c\nb: 1\n", "{|a=|#c|b=1|}|$"}},
+        {{"a:\n    b: 1\n  c: 2\n  d: 3\n", "{|{a|b=1|}|c=2|!E4 \"  d: 3\""}, {"# c\nk: v\n", "# c|{|k=v|}|$"}},
+        {{"a:\n  b: 1\n        # deep\n# shallow\n  c: 2\n", "{|{a|b=1|# deep|# shallow|c=2|}|}|$"}},
+        {{"filter:\n# c\n  - uri: a\n", "{|filter=|# c|!E3 \"  - uri: a\""}, {"- ", "[|=|}|$"}, {"", "$"}},
+        {{"\n  \na:\n\n \t \n  b: 1\n\n\n", "{|{a|b=1|}|}|$"}, {"- x\r\n#y\r\n- z\r\n", "[|=x|#y|=z|}|$"}},
+        {{"a:\r  b: 1\r\n  c: 2\nd: 3\r", "{|{a|b=1|c=2|}|d=3|}|$"}, {"- a\n- b", "[|=a|=b|}|$"}, {"a:", "{|a=|}|$"}},
+        {{"- x\na: 1\nb: 2\n- y\n", "[|=x|a=1|b=2|=y|}|$"},
+         {"- a:   ", "[|{a|a=|}|}|$"},
+         {"\n \r\n# x\n\t\n", "# x|$"}},
+        {{"\xEF\xBB\xBFk: v", "{|k=v|}|$"}, {"  a: 1\n", "!I1 \"  a: 1\""}, {"a: 1\n  b: 2\n", "{|a=1|!E2 \"  b: 2\""}},
+        {{"a: 1\n: x\n", "{|a=1|!E2 \": x\""},
+         {"a: 1\nb c: 2\n", "{|a=1|!E2 \"b c: 2\""},
+         {"a: 1\nb", "{|a=1|!E2 \"b\""}},
+        // Which line an error names, and how it shows the line.
+        {{"a: 1\n\n# c\n   \n  b: 2\n", "{|a=1|# c|!E5 \"  b: 2\""},
+         {"a: 1\r\n\r\n  b: 2\r\n", "{|a=1|!E3 \"  b: 2\""}},
+        {{"a: 1\r\r  b: 2\r", "{|a=1|!E3 \"  b: 2\""}, {"a: 1\n\r  b: 2", "{|a=1|!E3 \"  b: 2\""}},
+        {{"a: 1\nb: 2\n  c: 3", "{|a=1|b=2|!E3 \"  c: 3\""}, {"a:\n\nb c: 1\n", "{|a=|!E3 \"b c: 1\""}},
+        {{"a:\n  b:\n    c: 1\nd e: 2\n", "{|{a|{b|c=1|}|}|!E4 \"d e: 2\""},
+         {"a: 1\n " + xs + "\n", "{|a=1|!E2 \" " + xs + "\""}},
+        {{long_key + " x: 1\n", "{|!E1 \"" + long_key.substr(0, ERROR_LINE_BYTES) + "…\""}},
+        {{"a: 1\n" + cut + "\xE6\x97\xA5: 2\n", "{|a=1|!E2 \"" + cut + "…\""}},
+        {{std::string("a: 1\n  \x7F\x80\xC3(\xE6\x97\xA5\x00\x01: 2", 19),
+          "{|a=1|!E2 \"  ??"
+          "?(\xE6\x97\xA5??: 2\""}},
+        // The header and the type.
+        {{"--- !zib\r\nk: v\n", "{|k=v|}|$", "zib"}, {"--- !zib\rk: v\n", "{|k=v|}|$", "zib"}},
+        {{"---   !   zib   \n", "$", "zib"},
+         {"---!zib\n", "$", "zib"},
+         {"\xEF\xBB\xBF--- !zib\nk: v\n", "{|k=v|}|$", "zib"}},
+        {{"--- !zib\n", "!T1 \"--- !zib\"", "Zib"}, {"--- !zib", "!I1 \"--- !zib\"", "zib"}},
+        {{"--- !zib ", "!I1 \"--- !zib \"", "zib"},
+         {"---\nk: v\n", "!I1 \"---\"", "zib"},
+         {"--- !\n", "!I1 \"--- !\""}},
+        {{"--- zib\n", "!I1 \"--- zib\"", "zib"}, {"--- !zib extra\n", "!I1 \"--- !zib extra\"", "zib"}},
+        {{"--- !zib\n  k: v\n", "!I2 \"  k: v\"", "other"}, {"k: v\n", "!T1 \"k: v\"", "zib"}, {"", "!T1 \"\"", "zib"}},
+        {{"--- !zib\n", "!T1 \"--- !zib\""},
+         {"\n--- !zib\n", "!T1 \"\"", "zib"},
+         {"# c\n--- !zib\n", "!T1 \"# c\"", "zib"}},
+        {{"\xEF\xBB\xBF\xEF\xBB\xBF--- !zib\n", "!T1 \"\xEF\xBB\xBF--- !zib\"", "zib"}},
+        {{"\xEF\xBB\xBF--- !zab\nk: v\n", "!T1 \"--- !zab\"", "zib"}}};
+    for (const auto& line : cases)
+        for (const auto& c : line) EXPECT_EQ(c.events.empty() ? "" : read_events(c.text, c.type), c.events) << c.text;
+}
+
+// Skipping a block correctly is proved by the settings rows with unknown keys.
+TEST(YamlReader, ErrorsStickAndRunawayHandler) {
+    // A broken line met by skip is a structure error, and the reader keeps failing instead of guessing.
+    Yaml_Reader broken("", "a:\n  b: 1\n   c: 2\nd: 3\n");
+    broken.next();
+    EXPECT_EQ(brief(error_of([&] { broken.skip(); })), "S3 \"   c: 2\"");
+    EXPECT_THROW(broken.next(), Yaml_Error);
+    EXPECT_THROW(broken.skip(), Yaml_Error);
+    // A Yaml_IO handler that runs past the end is stopped.
+    Yaml_Reader runaway("", "a: 1\nb: 2\n");
+    int calls = 0;
+    const auto run = [&] { ++calls, runaway.next(), runaway.next(), runaway.next(), runaway.next(); };
+    EXPECT_EQ(error_of([&] { runaway.mapping(run); }), "YAML Structure Error at line 3: \"\"");
+    EXPECT_EQ(calls, 1);
+}
+
+// Whatever the bytes, the reader ends in document_end or a Yaml_Error, with a bounded number of events
+// and every key and value inside the text.
+TEST(YamlReader, EveryPrefixOfADocument) {
+    const std::string text =
+        "\xEF\xBB\xBF--- !zib\r\n# c\nfilter:\n  - uri: a\n    search: b # x\n  -\n    - q\n\t- r\n  - plain\n"
+        "other:\r  deep:\n    deeper: 1\n";
+    for (std::size_t n = 0; n <= 2 * text.size(); ++n) {
+        const std::string prefix = text.substr(0, n % (text.size() + 1));  // its own allocation, for ASan
+        const auto inside = [&](std::string_view v) {
+            return v.empty() || (v.data() >= prefix.data() && v.data() + v.size() <= prefix.data() + prefix.size());
+        };
+        try {
+            Yaml_Reader reader("", prefix);
+            for (std::size_t events = 0; reader.event().kind != Kind::document_end; ++events) {
+                ASSERT_TRUE(inside(reader.event().key) && inside(reader.event().value));
+                ASSERT_LE(events, 3 * prefix.size() + 3);
+                n > text.size() ? reader.skip() : reader.next();
+            }
+        } catch (const Yaml_Error&) {
+        }
+    }
+}
+
+TEST(YamlReader, MegabyteLinesAndTenThousandLevels) {
+    const std::string big(1 << 20, 'x'), tabs(1 << 20, '\t');
+    EXPECT_EQ(read_events("k: " + big + "\nlast: " + big), "{|k=" + big + "|last=" + big + "|}|$");
+    // A megabyte of indentation is a blank line, then deeper than any level.
+    EXPECT_EQ(read_events(tabs + "\na: 1\n" + tabs + "b: 2"),
+              "{|a=1|!E3 \"" + std::string(ERROR_LINE_BYTES, '\t') + "…\"");
+    std::string text;
+    for (std::size_t i = 0; i < 10000; ++i) text += spaces(i) + "k:\n";
+    text += spaces(10000) + "- leaf\n";
+    const std::string events = read_events(text);
+    EXPECT_EQ(std::count(events.begin(), events.end(), '{'), 10000);
+    EXPECT_EQ(std::count(events.begin(), events.end(), '}'), 10001);  // the innermost sequence too
+    Yaml_Reader root("", text);
+    root.skip();  // the root with its whole subtree, without recursion
+    EXPECT_EQ(root.event().kind, Kind::document_end);
+}
+
+struct Rule {
+    std::string_view uri, search, replace;
+    std::int32_t weight = 0;
+    std::uint32_t mask = 0;
+    bool enabled = false;
+    char32_t mark = U'-';
+    std::uint8_t level = 0;
+    std::vector<std::string_view> tags;
+};
+
+// One description of the settings, for reading and for writing: root mapping, "filter" sequence of mappings.
+void describe_rules(Yaml_IO& io, std::vector<Rule>& rules) {
+    io.mapping([&] {
+        io.sequence("filter", Array_Access::of(rules), [&](std::size_t i) {
+            Rule& r = rules[i];
+            io.mapping([&] {
+                io.field("uri", r.uri), io.field("search", r.search), io.field("replace", r.replace);
+                io.field("weight", r.weight), io.field("mask", r.mask), io.field("enabled", r.enabled);
+                io.field("mark", r.mark), io.field("level", r.level);
+                io.sequence("tags", Array_Access::of(r.tags), [&](std::size_t t) { io.item(r.tags[t]); });
+            });
+        });
+    });
+}
+
+// The rules read from `text` over one old rule, as "uri,search,replace,weight,mask,enabled,mark,level,tags;"
+// each, or "!message".
+std::string read_rules(std::string_view text) {
+    std::vector<Rule> rules(1, Rule{"old", "old", "old", 0, 0, false, U'-', 0, {}});
+    const std::string error = error_of([&] {
+        Yaml_Reader reader("zib", text);
+        describe_rules(reader, rules);
+    });
+    if (error != "(none)") return "!" + brief(error);
+    std::string out;
+    for (const auto& r : rules) {
+        out.append(r.uri).append(",").append(r.search).append(",").append(r.replace);
+        out += "," + std::to_string(r.weight) + "," + std::to_string(r.mask) + "," + std::to_string(r.enabled) + "," +
+               std::to_string(r.mark) + "," + std::to_string(r.level) + ",";
+        for (auto tag : r.tags) out.append(tag).append(" ");
+        out += ";";
+    }
+    return out;
+}
+
+TEST(YamlIO, ReadsInAnyOrderSkipsUnknownKeysAndLastWins) {
+    const std::string old = "old,old,old,0,0,0,45,0,;", empty = ",,,0,0,0,45,0,;";
+    const struct {
+        const char* text = nullptr;
+        std::string rules;
+    } cases[][2] = {
+        {{"--- !zib\nbefore: 1\nunknown:\n  filter:\n    - uri: no\nfilter:\n  - uri: a\n    search: b\n    replace: "
+          "c\n"
+          "  - replace: z\n    extra:\n      - deep\n      - deeper:\n          x: 1\n    uri: y\n    # a comment\n"
+          "  - search: only\n    Uri: case matters\nafter: 2\n",
+          "a,b,c,0,0,0,45,0,;y,,z,0,0,0,45,0,;,only,,0,0,0,45,0,;"}},
+        // The sequence empties the array; a key twice: the later value; an item that is not a mapping: empty.
+        {{"--- !zib\nfilter:\n  - uri: 1\nfilter:\n  - uri: a\n    uri: b\n  - x\n", "b,,,0,0,0,45,0,;" + empty}},
+        {{"--- !zib\nfilter:\n  - weight: -7\n    mask: 0x1F\n    enabled: no\n    mark: \xC3\xBC\xC3\xA9\n"
+          "    level: 300\n    tags:\n      - a\n      # note\n      - b\n",
+          ",,,-7,31,0,252,44,a  note b ;"}},
+        {{"--- !zib\nfilter:\n  - enabled: off\n    weight: \n    mask: 010\n    Enabled: no\n", ",,,0,8,1,45,0,;"}},
+        // No "filter" sequence at all: the rules stay as they were.
+        {{"--- !zib\nfilter: text\nother:\n  - uri: q\n", old}, {"--- !zib\n- uri: q\n", old}},
+        {{"--- !zib\n# first\nfilter:\n  - uri: q\n", old}, {"--- !zib\n", old}},
+        // A character field needs a valid first code point; the error names the entry's line.
+        {{"--- !zib\nfilter:\n  - mark:\n", "!T3 \"  - mark:\""},
+         {"--- !zib\r\n\r\nfilter:\n  - mark: \xC3\n", "!T4 \"  - mark: ?\""}},
+        {{"--- !zib\nfilter:\n  - mark:\n    uri: 2\n", "!T3 \"  - mark:\""}},
+        // Entering a broken block is a next(); moving between children is a skip().
+        {{"--- !zib\nfilter:\n  - uri: a\n     search: b\n", "!S4 \"     search: b\""}},
+        {{"--- !zib\nfilter:\n# c\n  - uri: a\n", "!S4 \"  - uri: a\""}},
+        {{"--- !zib\nx:\n  - a\nfilter:\n  -\n  - uri: a\n", empty + "a,,,0,0,0,45,0,;"}},
+        {{"--- !zib\nfilter:\n  - uri: a\n  - uri: b\n    search: c\n     x: 1\n", "!S6 \"     x: 1\""}}};
+    for (const auto& line : cases)
+        for (const auto& c : line) EXPECT_EQ(c.text ? read_rules(c.text) : "", c.rules) << c.text;
+}
+
+// Each letter one call: m and s begin a mapping or a sequence without key, e ends one, k writes an entry with a
+// key, i one without; n and 7 emit events of no kind and of an unknown kind; M is Yaml_IO's mapping, c a
+// character field holding a surrogate.
+TEST(YamlWriter, OutputErrors) {
+    for (std::string_view calls : {"e", "k", "i", "mi", "sk", "mm", "ms", "mee", "n", "7", "mM", "mc"}) {
+        Yaml_Writer w("");
+        char32_t surrogate = 0xD800;
+        const auto act = [&](char c) {
+            switch (c) {
+                case 'm': return w.begin_mapping("");
+                case 's': return w.begin_sequence("");
+                case 'e': return w.end();
+                case 'k': return w.entry("k", "v");
+                case 'i': return w.entry("", "v");
+                case 'n': return w.emit({Kind::none, "k", "v"});
+                case '7': return w.emit({static_cast<Kind>(7), "k", "v"});
+                case 'M': return w.mapping([] {});
+                default: return w.field("c", surrogate);
+            }
+        };
+        EXPECT_EQ(error_of([&] { std::ranges::for_each(calls, act); }), "YAML Output Error") << calls;
+        EXPECT_EQ(w.text(), "");
+    }
+}
+
+// Whatever the reader reads, written again and read back gives the same events, up to what the writer does
+// not write (keys of collections inside sequences, values of collection starts).
+TEST(YamlWriter, RoundTrips) {
+    std::string list = "--- !t\r\n\r\n";  // past the writer's first buffer
+    for (int i = 0; i < 2000; ++i) list += "- " + std::to_string(i) + "\r\n";
+    const std::string written[][2] = {
+        {"# lead\nroot:\n  - plain\n  - 'quoted' # x \n  -\n    - nested\n  - k: v\n    m:\n      deep: 1\n"
+         "  # between\n  - last\ntail: \t\n",
+         "# lead\r\nroot:\r\n\t- plain\r\n\t- 'quoted' # x \r\n\t-\r\n\t\t- nested\r\n\t-\r\n\t\tk: v\r\n\t\tm:\r\n"
+         "\t\t\tdeep: 1\r\n# between\r\n\t- last\r\ntail: \t\r\n"},
+        {"- a\n- b:\n    - c\n-\n  x: 1\n", ""},
+        {list, list}};
+    for (const auto& [document, want] : written) {
+        const std::string type = document.starts_with("--- !t") ? "t" : "";
+        Yaml_Reader reader(type, document);
+        Yaml_Writer writer(type);
+        std::vector<Kind> open;
+        std::string expected;
+        for (;; reader.next()) {
+            Yaml_Event e = reader.event();
+            if (e.kind == Kind::mapping_start || e.kind == Kind::sequence_start) {
+                if (open.empty() || open.back() == Kind::sequence_start) e.key = {};
+                e.value = {};
+                open.push_back(e.kind);
+            } else if (e.kind == Kind::collection_end) {
+                open.pop_back();
+            }
+            expected += describe(e);
+            writer.emit(e);
+            if (e.kind == Kind::document_end) break;
+            expected += "|";
+        }
+        EXPECT_EQ(read_events(writer.text(), type), expected) << document;
+        EXPECT_TRUE(want.empty() || writer.text() == want) << writer.text();
+    }
+    // Through Yaml_IO: one description writes and reads every field kind.
+    std::vector<Rule> rules = {{"http://a/.*", "<b>", "", -5, 0xFFFFFFFFu, true, U'\u3042', 200, {"x", "y z"}},
+                               {"u", "s", "r # kept", 7, 8, false, U'A', 0, {"only"}}};
+    Yaml_Writer writer("zib");
+    describe_rules(writer, rules);
+    EXPECT_EQ(read_rules(writer.text()),
+              "http://a/.*,<b>,,-5,4294967295,1,12354,200,x y z ;u,s,r # kept,7,8,0,65,0,only ;");
+}
+
+TEST(YamlScalar, Numbers) {
+    const std::tuple<std::string, std::int32_t, std::uint32_t> cases[][5] = {
+        {{"12abc", 12, 12}, {"-7", -7, 4294967289u}, {"abc", 0, 0}, {"", 0, 0}, {"+42", 42, 42}},
+        {{" \t\n\v\f\r 5", 5, 5}, {"- 5", 0, 0}, {"--5", 0, 0}, {"0x10", 0, 16}, {"0X1f", 0, 31}},
+        {{"007", 7, 7}, {"010", 10, 8}, {"09", 9, 0}, {"0b101", 0, 5}, {"0B11", 0, 3}},
+        {{"0b102", 0, 2}, {"0x", 0, 0}, {"0xg", 0, 0}, {"0", 0, 0}, {"1z", 1, 1}},
+        {{"2147483647", 2147483647, 2147483647u}, {"2147483648", -2147483647 - 1, 2147483648u}, {"4294967296", 0, 0}},
+        {{"4294967297", 1, 1}, {"-2147483648", -2147483647 - 1, 2147483648u}, {std::string("3\0004", 3), 3, 3}},
+        {{"0x123456789", 0, 0x23456789}, {"99999999999999999999", 1661992959, 0xFFFFFFFFu}},
+        {{"-99999999999999999999", -1661992959, 0}, {"9223372036854775807", -1, 0xFFFFFFFFu}},
+        {{"-9223372036854775808", 0, 0}, {"-9223372036854775807", 1, 1}, {"0x7fffffffffffffffff", 0, 0xFFFFFFFFu}}};
+    for (const auto& line : cases)
+        for (const auto& [text, decimal, based] : line) {
+            EXPECT_EQ(static_cast<std::int32_t>(yaml_decimal(text)), decimal) << text;
+            EXPECT_EQ(yaml_based(text), based) << text;
+        }
+    EXPECT_EQ(static_cast<std::uint8_t>(yaml_decimal("300")), 44);
+    for (const char* text : {"", "false", "no", "0"}) EXPECT_FALSE(yaml_bool(text)) << text;
+    for (const char* text : {"False", "NO", "off", "00", "true", " 0", "no "}) EXPECT_TRUE(yaml_bool(text)) << text;
+}
+
+TEST(YamlScalar, Utf8FirstCodePointAndBack) {
+    const struct {
+        std::string text;
+        char32_t code = 0xFFFFFFFF;  // none
+    } cases[][5] = {
+        {{"A", U'A'}, {"\xC3\xBCx", 0xFC}, {"\xE3\x81\x82", 0x3042}, {"\xF0\x9F\x98\x80", 0x1F600}},
+        {{"\xF4\x8F\xBF\xBF", 0x10FFFF}, {"\xC2\x80", 0x80}, {"\xE0\xA0\x80", 0x800}, {"\xF0\x90\x80\x80", 0x10000}},
+        {{std::string("\0", 1), 0}, {""}, {"\x80"}, {"\xC3"}, {"\xC3("}},
+        {{"\xC1\x81"}, {"\xE0\x80\x80"}, {"\xED\xA0\x80"}, {"\xF4\x90\x80\x80"}, {"\xFF"}}};
+    for (const auto& line : cases)
+        for (const auto& c : line) {
+            const auto code = yaml_first_code_point(c.text);
+            EXPECT_EQ(code.value_or(0xFFFFFFFF), c.code) << c.text;
+            EXPECT_EQ(code ? yaml_utf8(*code) : "", c.text.substr(0, code ? yaml_utf8(*code).size() : 0));
+        }
+    EXPECT_EQ(yaml_utf8(0xD800) + yaml_utf8(0x110000), "");
+}
+
+}  // namespace
