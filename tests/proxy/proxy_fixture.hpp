@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "base/streams.hpp"
+#include "base/thread.hpp"
 #include "capture_stream.hpp"
 #include "loopback.hpp"
 #include "proxy/proxy_thread.hpp"
@@ -138,6 +139,10 @@ protected:
             listener->wait();
         }
         wait_idle();
+        // A handler whose thread had not begun when the listener stopped would
+        // write its lines into the next test's log: all end before the next.
+        for (int i = 0; i < 800 && base::Thread::live_count() > 0; ++i) std::this_thread::sleep_for(10ms);
+        EXPECT_EQ(base::Thread::live_count(), 0) << "handler threads still alive";
         base::window_log = nullptr;
         base::error_log = nullptr;
     }
