@@ -14,8 +14,10 @@ TEST(Error_Log, AppendsAfterOneByteOrderMark) {
     const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
     const auto path = std::filesystem::temp_directory_path() / ("brindlemoor-log-" + std::to_string(stamp));
     for (const char* line : {"one", "two"}) zib::open_error_log(path.string())->printf("%s\r\n", line);
-    std::ifstream in(path, std::ios::binary);
-    const std::string text{std::istreambuf_iterator<char>(in), {}};
+    const std::string text = [&] {  // closed before the removal: Windows keeps an open file
+        std::ifstream in(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }();
     std::filesystem::remove(path);
     EXPECT_EQ(text, "\xEF\xBB\xBFone\r\ntwo\r\n");
 }
