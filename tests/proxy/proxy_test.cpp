@@ -188,6 +188,12 @@ TEST_F(Proxy, RefusalsAnswer500AndWriteTheErrorLog) {
         EXPECT_TRUE(text.starts_with("error in response thread #")) << text;
         EXPECT_TRUE(text.ends_with(" " + c.message + " (Exception)\r\n")) << text;
     }
+    // After answering, the proxy reads on for a while: bytes the browser sends
+    // late meet no closed socket, whose reset could cost the browser the answer.
+    Raw_Connection late = browser();
+    late.send_all(cases[0].request);
+    EXPECT_EQ(late.read_all(), refusal_head + cases[0].message);
+    for (int i = 0; i < 5; ++i) late.send_all("late"), std::this_thread::sleep_for(20ms);
     // A connection that never reached an origin logs no close line.
     EXPECT_EQ(count_of(log.text(), " close\n"), 0u);
     EXPECT_TRUE(origin.requests().empty());
