@@ -44,13 +44,12 @@ std::string limit_text(std::chrono::milliseconds limit) {
     return text;
 }
 
-// Why a connection ended without a complete exchange. `timed_out` errors are
-// answered only while the browser has received nothing yet: after that the
-// answer would land in the middle of a page.
+// Why a connection ended without a complete exchange. It is answered only
+// while the browser has received nothing yet: after that the answer would
+// land in the middle of a page.
 struct Failure {
     std::string message;
     std::string type;
-    bool timed_out = false;
 };
 
 }  // namespace
@@ -90,11 +89,11 @@ void Response_Thread::serve_connection(std::span<char> buffer) {
         serve(buffer);
     } catch (const Socket_Timeout& e) {
         failed = true;
-        failure = {e.message(), e.type_name(), true};
+        failure = {e.message(), e.type_name()};
     } catch (const std::exception& e) {
         failed = true;
         try {
-            failure = {std::string(message_of(e)), std::string(type_name_of(e)), false};
+            failure = {std::string(message_of(e)), std::string(type_name_of(e))};
         } catch (...) {
             failure = {};  // no memory left even for the message
         }
@@ -106,7 +105,9 @@ void Response_Thread::serve_connection(std::span<char> buffer) {
         } catch (...) {
             // The error log itself failed: the browser still gets its answer.
         }
-        if (failure.timed_out && browser->bytes_sent() > 0) {
+        // Once part of the answer has gone out, an error page after it would
+        // only corrupt it: the browser learns of the failure by the close.
+        if (browser->bytes_sent() > 0) {
             browser->close();
         } else {
             std::string answer;
