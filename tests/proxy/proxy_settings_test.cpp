@@ -5,8 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
-
 #include "base/streams.hpp"
 #include "capture_stream.hpp"
 #include "kelyaml/yaml_error.hpp"
@@ -22,12 +20,9 @@ std::string settings(std::string_view keys) {
     return "--- !zib\n" + std::string(keys) + "filter:\n  - uri: .*\n    search: moor\n    replace: MOOR\n";
 }
 
-// An address in network order, as accept gives it (bytes a.b.c.d in memory).
-sockets::Address address(unsigned char a, unsigned char b, unsigned char c, unsigned char d) {
-    const unsigned char bytes[4] = {a, b, c, d};
-    sockets::Address value;
-    std::memcpy(&value, bytes, 4);
-    return value;
+// An address in network order, as accept gives it (bytes a.b.c.d in memory on this little-endian machine).
+constexpr sockets::Address address(unsigned a, unsigned b, unsigned c, unsigned d) {
+    return a | b << 8 | c << 16 | d << 24;
 }
 
 }  // namespace
@@ -68,7 +63,6 @@ TEST(Proxy_Settings, BadValuesAreNamed) {
         {"allowed_clients: 10.0.0.0/33\n", "allowed_clients: \"10.0.0.0/33\" is not an IPv4 address or prefix"},
         {"allowed_clients:\n", "allowed_clients: \"\" is not a list of IPv4 addresses or prefixes"},
         {"html_limit_kib: 10\n", "html_limit_kib: \"10\" is not a number from 64 to 262144"},
-        {"idle_seconds: -1\n", "idle_seconds: \"-1\" is not a number from 1 to 86400"},
         {"request_head_seconds: 0\n", "request_head_seconds: \"0\" is not a number from 1 to 86400"},
     };
     for (const auto& [keys, message] : cases) {

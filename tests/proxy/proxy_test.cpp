@@ -129,47 +129,12 @@ TEST_F(Proxy, WorkedExampleUpstreamBytesAndLogLines) {
     EXPECT_EQ(errors.text(), "");
 }
 
-TEST_F(Proxy, RefusalsAnswer500AndWriteTheErrorLog) {
-    Origin origin = answering("HTTP/1.0 200 OK\r\n\r\n");
-    const Port refused = unused_port();
-    set_options([refused](Proxy_Options& o) { o.tunnel_ports = {refused}; });
-    const std::pair<std::string, std::string> cases[] = {
-        {"CONNECT example.org:25 HTTP/1.1\r\n\r\n", "未対応リクエスト: CONNECT example.org:25 HTTP/1.1\r\n"},
-        {"CONNECT 127.0.0.1:" + std::to_string(refused) + " HTTP/1.1\r\n\r\n", "サーバへの接続失敗"},
-        {"GET http://no-such-host.invalid/ HTTP/1.0\r\n\r\n", "ホストアドレス取得失敗"},
-        {"", "未対応リクエスト: "},
-        // Sent whole before reading, like curl: the proxy drains the rest so the answer is not lost to a reset.
-        {"GET http://h/ HTTP/1.0\r\nX: " + std::string(800 << 10, 'f'), "request header too large (over 65536 bytes)"},
-        {"POST " + origin.url("/") + " HTTP/1.0\r\nContent-Length: 1000\r\n\r\nonly this",
-         "request body incomplete: the browser closed after 9 of 1000 bytes"},
-    };
-    for (const auto& [request, message] : cases) {
-        SCOPED_TRACE(request);
-        errors.clear();
-        Raw_Connection b = browser();
-        b.send_all(request);
-        b.shutdown_write();
-        EXPECT_EQ(b.read_all(), refusal_head + message);
-        wait_idle();
-        const std::string text = errors.text();
-        EXPECT_TRUE(text.starts_with("error in response thread #")) << text;
-        EXPECT_TRUE(text.ends_with(" " + message + " (Exception)\r\n")) << text;
-    }
-    // After answering, the proxy reads on for a while: bytes the browser sends
-    // late meet no closed socket, whose reset could cost the browser the answer.
-    Raw_Connection late = browser();
-    late.send_all(cases[0].first);
-    EXPECT_EQ(late.read_all(), refusal_head + cases[0].second);
-    for (int i = 0; i < 5; ++i) late.send_all("late"), std::this_thread::sleep_for(20ms);
-    // A connection that never reached an origin logs no close line.
-    EXPECT_EQ(count_of(log.text(), " close\n"), 0u);
-    EXPECT_TRUE(origin.requests().empty());
-}
-
 // What the origin answers and what the browser gets: filtered HTML (decoded
-// when it can be), or exactly the bytes sent with the reason in error.log.
-TEST_F(Proxy, AnswersFilteredOrPassedThrough) {
-    set_options([](Proxy_Options& o) { o.html_limit = 1 << 20, o.idle_limit = 1s; });
+// when it can be), or exactly the bytes sent with the reason in error.log;
+// requests the proxy cannot serve get the 500 answer and an error.log line.
+TEST_F(Proxy, AnswersFilteredPassedThroughOrRefused) {
+    const Port refused = unused_port();
+    set_options([&](Proxy_Options& o) { o.html_limit = 1 << 20, o.idle_limit = 1s, o.tunnel_ports = {refused}; });
     std::string seen_target;
     filter = [&](std::string_view target, std::string body) {
         if (body == "<p>page</p>") throw std::bad_alloc();
@@ -191,13 +156,17 @@ TEST_F(Proxy, AnswersFilteredOrPassedThrough) {
     };
     enum End { close, hold, reset };
     struct Case {
-        const char* what;
-        std::string answer, got;  // got "=": the answer as it was sent
+        std::string what, answer, got;  // got "=": the answer as it was sent
         std::string error = "", logged = "";
         std::size_t piece = 0;  // the answer goes out in pieces of this size, with pauses
         End end = close;
-        std::string method = "GET";
+        std::string request = "GET";  // a method, or the whole request, after which the browser stops sending
     };
+    const auto refusal = [](std::string request, std::string message) {
+        return Case{message, "", refusal_head + message, message + " (Exception)\r\n", "", 0, close, request};
+    };
+    const std::string unsupported = "CONNECT example.org:25 HTTP/1.1\r\n";
+    Origin any = answering("HTTP/1.0 200 OK\r\n\r\n");
     const Case cases[] = {
         // Decoded pages get the length of what is sent, added when the origin gave none.
         {"x-gzip without length", reply("x-gzip", gz, false), reply("", done), "", decoded},
@@ -230,6 +199,15 @@ TEST_F(Proxy, AnswersFilteredOrPassedThrough) {
         {"origin reset", plain, same, "受信失敗", " close\n", 0, reset},
         {"filter out of memory", "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n\r\n<p>page</p>",
          refusal_head + "std::bad_alloc", "std::bad_alloc (OutOfMemory)", " close\n"},
+        refusal(unsupported + "\r\n", "未対応リクエスト: " + unsupported),
+        refusal("CONNECT 127.0.0.1:" + std::to_string(refused) + " HTTP/1.1\r\n\r\n", "サーバへの接続失敗"),
+        refusal("GET http://no-such-host.invalid/ HTTP/1.0\r\n\r\n", "ホストアドレス取得失敗"),
+        refusal("", "未対応リクエスト: "),
+        // Sent whole before reading, like curl: the proxy drains the rest so the answer is not lost to a reset.
+        refusal("GET http://h/ HTTP/1.0\r\nX: " + std::string(800 << 10, 'f'),
+                "request header too large (over 65536 bytes)"),
+        refusal("POST " + any.url("/") + " HTTP/1.0\r\nContent-Length: 1000\r\n\r\nonly this",
+                "request body incomplete: the browser closed after 9 of 1000 bytes"),
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -246,7 +224,11 @@ TEST_F(Proxy, AnswersFilteredOrPassedThrough) {
         });
         log.clear();
         errors.clear();
-        const std::string got = exchange(c.method + " " + origin.url("/page") + " HTTP/1.1\r\nHost: x\r\n\r\n");
+        Raw_Connection b = browser();
+        const bool whole = c.request != "GET" && c.request != "HEAD";
+        b.send_all(whole ? c.request : c.request + " " + origin.url("/page") + " HTTP/1.1\r\nHost: x\r\n\r\n");
+        if (whole) b.shutdown_write();
+        const std::string got = b.read_all();
         done = true;
         wait_idle();
         EXPECT_TRUE(got == (c.got == same ? c.answer : c.got)) << got.substr(0, 300);
@@ -258,6 +240,13 @@ TEST_F(Proxy, AnswersFilteredOrPassedThrough) {
         EXPECT_TRUE(seen_target.empty() || seen_target == origin.url("/page")) << seen_target;
         seen_target.clear();
     }
+    // After answering, the proxy reads on for a while: bytes the browser sends
+    // late meet no closed socket, whose reset could cost the browser the answer.
+    Raw_Connection late = browser();
+    late.send_all(unsupported + "\r\n");
+    EXPECT_EQ(late.read_all(), refusal_head + "未対応リクエスト: " + unsupported);
+    for (int i = 0; i < 5; ++i) late.send_all("late"), std::this_thread::sleep_for(20ms);
+    EXPECT_TRUE(any.requests().empty());
 }
 
 // Two handlers at once count themselves; a finished one serves the next
