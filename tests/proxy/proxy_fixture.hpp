@@ -155,14 +155,14 @@ protected:
     }
     // Connects as a browser (from `source` when given), retrying while the listener is still starting.
     Raw_Connection browser(const char* source = nullptr) {
-        for (int i = 0;; ++i) {
+        for (int i = 0; i < 200; ++i) {
             try {
                 return connect_to(port, source);
             } catch (...) {
-                if (i == 200) throw;
                 std::this_thread::sleep_for(10ms);
             }
         }
+        return connect_to(port, source);
     }
     // Sends a whole request and reads the answer until the proxy closes.
     std::string exchange(std::string_view request) {
