@@ -23,7 +23,6 @@ public:
     Raw_Connection(Raw_Connection&& other) noexcept : handle_(std::exchange(other.handle_, -1)) {}
     ~Raw_Connection() { close(); }
 
-    bool is_open() const { return handle_ != -1; }
     void send_all(std::string_view data);
     // One read of at most `limit` bytes; empty at end of stream.
     std::string read_some(std::size_t limit = 65536);
