@@ -55,33 +55,28 @@ inline std::string packed(std::string_view data, Packing packing) {
     return out;
 }
 
-// An origin on loopback: each accepted connection runs the script on a thread
-// of its own; requests are recorded in order. A script that throws (a read or
-// send past its time limit) fails the test.
+// An origin on loopback: runs the script for each connection it accepts, one
+// after another; requests are recorded in order. A script that throws (a read
+// or send past its time limit) fails the test.
 class Origin {
 public:
     using Script = std::function<void(Raw_Connection& connection, Origin& origin)>;
 
     explicit Origin(Script script) : script_(std::move(script)) {
-        acceptor_ = std::thread([this] {
+        thread_ = std::thread([this] {
             while (!stopping_) {
                 std::optional<Raw_Connection> next = listener_.accept_within(50);
-                std::lock_guard lock(mutex_);
-                if (next)
-                    workers_.emplace_back([this, c = std::move(*next)]() mutable {
-                        try {
-                            script_(c, *this);
-                        } catch (const std::exception& e) {
-                            ADD_FAILURE() << "origin script: " << e.what();
-                        }
-                    });
+                try {
+                    if (next) script_(*next, *this);
+                } catch (const std::exception& e) {
+                    ADD_FAILURE() << "origin script: " << e.what();
+                }
             }
         });
     }
     ~Origin() {
         stopping_ = true;
-        acceptor_.join();
-        for (auto& w : workers_) w.join();
+        thread_.join();
     }
 
     std::uint16_t port() const { return listener_.port(); }
@@ -103,9 +98,8 @@ private:
     Raw_Listener listener_;
     Script script_;
     std::atomic<bool> stopping_{false};
-    std::thread acceptor_;
+    std::thread thread_;
     std::mutex mutex_;
-    std::vector<std::thread> workers_;
     std::vector<std::string> requests_;
 };
 

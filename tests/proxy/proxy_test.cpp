@@ -244,7 +244,7 @@ TEST_F(Proxy, HandlersCountThemselvesServeAgainAndStop) {
     std::mutex m;
     std::condition_variable cv;
     int waiting = 0;
-    Origin origin([&](Raw_Connection& c, Origin& o) {
+    const auto script = [&](Raw_Connection& c, Origin& o) {
         o.read_request(c);
         std::unique_lock lock(m);
         ++waiting;
@@ -252,10 +252,11 @@ TEST_F(Proxy, HandlersCountThemselvesServeAgainAndStop) {
         cv.wait_for(lock, 10s, [&] { return waiting >= 2; });  // the first two handlers run at once
         lock.unlock();
         c.send_all("HTTP/1.0 200 OK\r\n\r\nx");
-    });
+    };
+    Origin origin(script), other(script);
     std::string a, b;
     std::thread first([&] { a = exchange(get(origin, "/1")); });
-    b = exchange(get(origin, "/2"));
+    b = exchange(get(other, "/2"));
     first.join();
     wait_idle();
     EXPECT_EQ(a, "HTTP/1.0 200 OK\r\n\r\nx");
