@@ -1,9 +1,9 @@
 // Feeds arbitrary bytes to the proxy's parsers of what peers send: the
 // request-head parser (GET/HEAD/POST and CONNECT), the response-head scanner
-// with the header rewriting that follows it, the Accept-Encoding filter, the
-// body decoder, and the proxy's settings keys. Anything but a clean result or
-// the program's own Exception is a fault; so is a result that breaks its
-// contract (views outside the input, lost bytes, a decoder past its bound).
+// with the header rewriting that follows it, the Accept-Encoding filter and
+// the body decoder. Anything but a clean result or the program's own
+// Exception is a fault; so is a result that breaks its contract (views
+// outside the input, lost bytes, a decoder past its bound).
 
 #include <cstdint>
 #include <cstdlib>
@@ -15,7 +15,6 @@
 #include "proxy/content_coding.hpp"
 #include "proxy/request.hpp"
 #include "proxy/response_head.hpp"
-#include "zib/proxy_settings.hpp"
 
 using namespace proxy;
 
@@ -86,15 +85,6 @@ void codings(std::string_view input) {
     }
 }
 
-void settings(std::string_view input) {
-    allowing_exception([&] {
-        const Proxy_Options options = zib::read_proxy_settings(input);
-        check(options.head_limit.count() > 0 && options.idle_limit.count() > 0);
-        for (auto port : options.tunnel_ports) check(port != 0);
-        for (const Client_Range& range : options.allowed_clients) check(range.prefix >= 0 && range.prefix <= 32);
-    });
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -102,6 +92,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     request_head(copy);
     response_head(copy);
     codings(copy);
-    settings(copy);
     return 0;
 }
