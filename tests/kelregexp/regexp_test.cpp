@@ -8,7 +8,6 @@
 #include <pthread.h>
 
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "kelregexp/regular_expression.hpp"
@@ -237,16 +236,6 @@ TEST(Regexp, Operations) {
     EXPECT_EQ(p, text.data());
     EXPECT_TRUE(re.match_at({text.data(), text.data() + 4, nullptr, nullptr}, ++p));
     EXPECT_EQ(p, text.data() + 3);
-}
-
-TEST(Regexp, NextPositionByMode) {
-    const char text[] = "\xC3\xA9\xE3\x81\x82\x8E\xA1\xF0x";
-    const std::tuple<int, int, int> cases[] = {{N, 0, 1}, {A, 0, 1}, {L, 0, 1}, {U, 0, 2}, {U, 2, 3},
-                                               {U, 7, 1}, {U, 3, 1}, {W, 0, 2}, {S, 0, 2}, {E, 0, 2},
-                                               {E, 5, 2}, {E, 7, 2}, {E, 8, 1}};
-    for (const auto& [mode, offset, want] : cases)
-        EXPECT_EQ(Regular_Expression("", mode, 0).next_position(text + offset) - (text + offset), want)
-            << mode << offset;
 }
 
 // Long lines on a thread with the 1 MiB stack Windows gives a thread by default.
