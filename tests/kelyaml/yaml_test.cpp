@@ -147,38 +147,20 @@ TEST(YamlReader, ErrorsStickAndRunawayHandler) {
     EXPECT_EQ(calls, 1);
 }
 
-TEST(YamlReader, TenThousandLevels) {
-    std::string text;
-    for (std::size_t i = 0; i < 10000; ++i) text += spaces(i) + "k:\n";
-    text += spaces(10000) + "- leaf\n";
-    const std::string events = read_events(text);
-    EXPECT_EQ(std::count(events.begin(), events.end(), '{'), 10000);
-    EXPECT_EQ(std::count(events.begin(), events.end(), '}'), 10001);  // the innermost sequence too
-    Yaml_Reader root("", text);
-    root.skip();  // the root with its whole subtree, without recursion
-    EXPECT_EQ(root.event().kind, Kind::document_end);
-}
-
-struct Rule {
-    std::string_view uri, search, replace;
-    std::int32_t weight = 0;
-    std::uint32_t mask = 0;
-    bool enabled = false;
-    char32_t mark = U'-';
-    std::uint8_t level = 0;
-    std::vector<std::string_view> tags;
-};
+// A rule with a field of every kind: uri, search, replace, weight, mask, enabled, mark, level, tags.
+using Rule = std::tuple<std::string_view, std::string_view, std::string_view, std::int32_t, std::uint32_t, bool,
+                        char32_t, std::uint8_t, std::vector<std::string_view>>;
 
 // One description of the settings, for reading and for writing: root mapping, "filter" sequence of mappings.
 void describe_rules(Yaml_IO& io, std::vector<Rule>& rules) {
     io.mapping([&] {
         io.sequence("filter", Array_Access::of(rules), [&](std::size_t i) {
-            Rule& r = rules[i];
+            auto& [uri, search, replace, weight, mask, enabled, mark, level, tags] = rules[i];
             io.mapping([&] {
-                io.field("uri", r.uri), io.field("search", r.search), io.field("replace", r.replace);
-                io.field("weight", r.weight), io.field("mask", r.mask), io.field("enabled", r.enabled);
-                io.field("mark", r.mark), io.field("level", r.level);
-                io.sequence("tags", Array_Access::of(r.tags), [&](std::size_t t) { io.item(r.tags[t]); });
+                io.field("uri", uri), io.field("search", search), io.field("replace", replace);
+                io.field("weight", weight), io.field("mask", mask), io.field("enabled", enabled);
+                io.field("mark", mark), io.field("level", level);
+                io.sequence("tags", Array_Access::of(tags), [&](std::size_t t) { io.item(tags[t]); });
             });
         });
     });
@@ -187,18 +169,18 @@ void describe_rules(Yaml_IO& io, std::vector<Rule>& rules) {
 // The rules read from `text` over one old rule, as "uri,search,replace,weight,mask,enabled,mark,level,tags;"
 // each, or "!message".
 std::string read_rules(std::string_view text) {
-    std::vector<Rule> rules(1, Rule{"old", "old", "old", 0, 0, false, U'-', 0, {}});
+    std::vector<Rule> rules{{"old", "old", "old", 0, 0, false, U'-', 0, {}}};
     const std::string error = error_of([&] {
         Yaml_Reader reader("zib", text);
         describe_rules(reader, rules);
     });
     if (error != "(none)") return "!" + brief(error);
     std::string out;
-    for (const auto& r : rules) {
-        out.append(r.uri).append(",").append(r.search).append(",").append(r.replace);
-        out += "," + std::to_string(r.weight) + "," + std::to_string(r.mask) + "," + std::to_string(r.enabled) + "," +
-               std::to_string(r.mark) + "," + std::to_string(r.level) + ",";
-        for (auto tag : r.tags) out.append(tag).append(" ");
+    for (const auto& [uri, search, replace, weight, mask, enabled, mark, level, tags] : rules) {
+        out.append(uri).append(",").append(search).append(",").append(replace);
+        out += "," + std::to_string(weight) + "," + std::to_string(mask) + "," + std::to_string(enabled) + "," +
+               std::to_string(mark) + "," + std::to_string(level) + ",";
+        for (auto tag : tags) out.append(tag).append(" ");
         out += ";";
     }
     return out;
