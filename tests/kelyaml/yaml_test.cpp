@@ -144,9 +144,16 @@ TEST(YamlReader, ErrorsStickAndRunawayHandler) {
     EXPECT_EQ(calls, 1);
 }
 
-// A rule with a field of every kind: uri, search, replace, weight, mask, enabled, mark, level, tags.
-using Rule = std::tuple<std::string_view, std::string_view, std::string_view, std::int32_t, std::uint32_t, bool,
-                        char32_t, std::uint8_t, std::vector<std::string_view>>;
+// A rule with a field of every kind; the sequence adds rules as they are constructed here.
+struct Rule {
+    std::string_view uri, search, replace;
+    std::int32_t weight = 0;
+    std::uint32_t mask = 0;
+    bool enabled = false;
+    char32_t mark = U'-';
+    std::uint8_t level = 0;
+    std::vector<std::string_view> tags;
+};
 
 // One description of the settings, for reading and for writing: root mapping, "filter" sequence of mappings.
 void describe_rules(Yaml_IO& io, std::vector<Rule>& rules) {
