@@ -197,8 +197,6 @@ TEST(Regexp, Operations) {
         // matches_whole looks at the first way only.
         {{"", 'w', "", "yes"}, {"", 'w', "a", "no"}, {"ab|a", 'w', "ab", "yes"}, {"a|ab", 'w', "ab", "no"}},
         {{"a*", 'w', "aaa", "yes"}, {"a*?", 'w', "aaa", "no"}, {"a+?$", 'w', "aaa", "yes"}, {"?1:", 'w', "", "yes"}},
-        {{"http://[^/]*/ads/.*", 'w', "http://example.com/ads/x.gif", "yes", "", I}},
-        {{"http://[^/]*/ads/.*", 'w', "http://example.com/img/x.gif", "no", "", I}},
         // Searches never start at the text end; ^ sees the real text start.
         {{"", 'c', "", "-1"}, {"", 'c', "ab", "0"}, {"$", 'c', "abc", "-1"}, {"$", 'c', "a\nb", "1", "", M}},
         {{"b", 's', "abcb", "1:3,4", "2"}, {"b", 's', "abcb", "0:-1,-1", "4"}, {"b", 's', "abcb", "0:-1,-1", "99"}},
@@ -264,13 +262,10 @@ TEST(Regexp, StepBudget) {
             EXPECT_EQ(e.message(), message);
         }
     }
-    std::string page, segment = std::string(12, 'x') + "z q ";
-    Regular_Expression::Replace_Stats stats;
-    EXPECT_EQ(re.replace_all(segment, "Q", stats), std::string(12, 'x') + "z Q ");
-    EXPECT_LT(stats.steps, step_budget_base);
-    EXPECT_GT(stats.steps * 10, step_budget_per_byte * static_cast<std::int64_t>(segment.size()));
-    while (page.size() < 50000) page += segment;
-    EXPECT_THROW(re.replace_all(page, "Q"), Match_Budget_Error);
+    std::string page, piece = std::string(12, 'x') + "z q ";
+    EXPECT_EQ(re.replace_all(piece, "Q"), std::string(12, 'x') + "z Q ");  // one piece is within its budget
+    while (page.size() < 50000) page += piece;
+    EXPECT_THROW(re.replace_all(page, "Q"), Match_Budget_Error);  // one budget for the whole operation
 }
 
 }  // namespace
