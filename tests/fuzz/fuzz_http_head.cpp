@@ -1,9 +1,9 @@
 // Feeds arbitrary bytes to the proxy's parsers of what peers send: the
 // request-head parser (GET/HEAD/POST and CONNECT), the response-head scanner
-// with the header rewriting that follows it, the Accept-Encoding filter, the
-// body decoder, and the proxy's settings keys. Anything but a clean result or
-// the program's own Exception is a fault; so is a result that breaks its
-// contract (views outside the input, lost bytes, a decoder past its bound).
+// with the header rewriting that follows it, and the body decoder. Anything
+// but a clean result or the program's own Exception is a fault; so is a
+// result that breaks its contract (views outside the input, lost bytes, a
+// decoder past its bound).
 
 #include <cstdint>
 #include <cstdlib>
@@ -15,7 +15,6 @@
 #include "proxy/content_coding.hpp"
 #include "proxy/request.hpp"
 #include "proxy/response_head.hpp"
-#include "zib/proxy_settings.hpp"
 
 using namespace proxy;
 
@@ -64,16 +63,7 @@ void response_head(std::string_view input) {
     check(walk.rest().empty());
 }
 
-void codings(std::string_view input) {
-    const std::string kept = decodable_codings(input);
-    std::string_view rest = kept;
-    for (std::size_t comma = 0; comma != std::string_view::npos; rest.remove_prefix(comma + 1)) {
-        comma = rest.find(',');
-        std::string_view item = rest.substr(0, comma);
-        item.remove_prefix(std::min(item.find_first_not_of(' '), item.size()));
-        check(content_coding(item.substr(0, item.find(';'))) != Content_Coding::unsupported);
-        if (comma == std::string_view::npos) break;
-    }
+void body(std::string_view input) {
     for (Content_Coding coding : {Content_Coding::gzip, Content_Coding::deflate}) {
         Body_Decoder decoder(coding, 1 << 20);
         // In two pieces, cut where the first byte says.
@@ -86,22 +76,12 @@ void codings(std::string_view input) {
     }
 }
 
-void settings(std::string_view input) {
-    allowing_exception([&] {
-        const Proxy_Options options = zib::read_proxy_settings(input);
-        check(options.head_limit.count() > 0 && options.idle_limit.count() > 0);
-        for (auto port : options.tunnel_ports) check(port != 0);
-        for (const Client_Range& range : options.allowed_clients) check(range.prefix >= 0 && range.prefix <= 32);
-    });
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string copy(reinterpret_cast<const char*>(data), size);  // exact bounds for ASan
     request_head(copy);
     response_head(copy);
-    codings(copy);
-    settings(copy);
+    body(copy);
     return 0;
 }
