@@ -134,11 +134,11 @@ TEST_F(Log_Window, LinesBytesAndEncodings) {
         const char* name;
         std::vector<std::string> writes;
         std::vector<std::wstring> shown;  // after each write
-    } cases[] = {{"CR LF and LF", {"a\r\nb\n"}, {L"a|b|"}},
-                 {"CR, then LF later", {"a\r", "\nb", "\n"}, {L"", L"a|", L"a|b|"}},
+    } cases[] = {{"completed by later writes, CR LF split",
+                  {"par", "tial\r", "\nnext", "\n"},
+                  {L"", L"", L"partial|", L"partial|next|"}},
                  {"zero byte ends the text", {std::string("x\0y\n", 4)}, {L"x|"}},
                  {"empty lines; CR elsewhere stays", {"\n\r\n", "a\rb\nc\r\r\n"}, {L"||", L"||a\rb|c\r|"}},
-                 {"completed by later writes", {"par", "tial\nnext", "\n"}, {L"", L"partial|", L"partial|next|"}},
                  {"UTF-8 split across writes",
                   {"\xE6\x97", "\xA5\xE6\x9C\xAC\n\xF0\x9F\x98\x80\xEF\xBF\xBF\n"},
                   {L"", L"日本|\U0001F600\uFFFF|"}},

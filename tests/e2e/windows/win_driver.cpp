@@ -3,10 +3,7 @@
 //
 //   win_driver wait <class> <timeout ms> 1|0   exit 0 once a top-level window of the class exists (1) or none (0)
 //   win_driver command <class> <id>            sends WM_COMMAND <id> to the window of the class
-//   win_driver log <class>                     prints "top T count C rows R" of that list box (its top index,
-//                                              item count and whole items in view), then its items (UTF-8)
-//   win_driver scroll <class> up|end           scrolls that list box a page up, or to its end, as its
-//                                              scroll bar does
+//   win_driver log <class>                     prints the items of that list box (UTF-8)
 //
 // Exit codes: 0 done, 1 timed out or the window did not answer, 2 bad usage.
 
@@ -34,11 +31,8 @@ LRESULT send(HWND window, UINT message, WPARAM wparam = 0, LPARAM lparam = 0) {
 // The system copies list-box texts across processes: the log window is read
 // from here as the user reads it.
 int print_log(HWND window) {
-    const LRESULT top = send(window, LB_GETTOPINDEX), count = send(window, LB_GETCOUNT);
-    const LRESULT height = send(window, LB_GETITEMHEIGHT);
-    RECT client{};
-    if (top == LB_ERR || count == LB_ERR || height <= 0 || !GetClientRect(window, &client)) return 1;
-    std::printf("top %ld count %ld rows %ld\n", long(top), long(count), long((client.bottom - client.top) / height));
+    const LRESULT count = send(window, LB_GETCOUNT);
+    if (count == LB_ERR) return 1;
     for (LRESULT i = 0; i < count; ++i) {
         std::wstring item(static_cast<std::size_t>(std::max<LRESULT>(send(window, LB_GETTEXTLEN, i), 0)) + 1, L'\0');
         const LRESULT length = send(window, LB_GETTEXT, i, reinterpret_cast<LPARAM>(item.data()));
@@ -66,8 +60,6 @@ int main(int argc, char** argv) {
     if (!window && argc > 2) return 1;
     if (verb == "command" && argc == 4) return send(window, WM_COMMAND, std::strtoul(argv[3], nullptr, 10)) == LB_ERR;
     if (verb == "log" && argc == 3) return print_log(window);
-    const WPARAM scroll = argc == 4 && std::string(argv[3]) == "up" ? SB_PAGEUP : SB_BOTTOM;
-    if (verb == "scroll" && argc == 4) return send(window, WM_VSCROLL, MAKEWPARAM(scroll, 0)) == LB_ERR;
     std::fprintf(stderr, "usage: see the top of win_driver.cpp\n");
     return 2;
 }
