@@ -171,7 +171,6 @@ TEST_F(Log_Window, WritersQueueUpToTheBoundAndThenWaitForTheMainThreadAndNothing
         int writers, writes, lines;  // each writer's writes, of `lines` lines each
         bool turns;
     } cases[] = {{"8 writers, the program's bound", LOG_QUEUE_LINES, 8, 40, 3, false},
-                 {"8 writers, a small bound", 16, 8, 40, 3, false},
                  {"8 writers, bound 0 acts as 1", 0, 8, 30, 3, false},
                  {"8 writers taking turns", 4, 8, 40, 1, true},
                  {"one writer beyond the window", LOG_QUEUE_LINES, 1, static_cast<int>(LOG_QUEUE_LINES) + 50, 1, false},

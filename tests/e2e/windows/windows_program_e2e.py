@@ -3,11 +3,11 @@
 #
 # brindlemoor.exe runs in a temporary directory with its own setting.yaml and
 # serves curl (the host's: wine's sockets are the host's) against origins on
-# loopback: a gzip page filtered, an HTTPS page through a tunnel, its Hit line
-# in the log window; Reload takes edited rules; Exit ends the program with exit
-# code 0 and error.log in place. win_driver (a Win32 console program of ours)
-# plays the user. (The log view's scrolling and error.log's contents: tests/zib,
-# also under wine.)
+# loopback: a gzip page filtered, an HTTPS page through a tunnel; Reload takes
+# edited rules; Exit ends the program with exit code 0 and error.log in place.
+# win_driver (a Win32 console program of ours) plays the user. (The log window,
+# its view and error.log's contents: tests/zib, also under wine, against the
+# system's list box; the log's wiring, shared code: the terminal test.)
 #
 # Usage: windows_program_e2e.py --program EXE --driver EXE -- EMULATOR...
 # Exit 0 = passed, 1 = failed. Only the processes started here are stopped.
@@ -80,8 +80,6 @@ def run(program, driver, emulator, work):
             code = subprocess.run(emulator + [driver] + [str(w) for w in words], stdin=subprocess.DEVNULL, stdout=out,
                                   stderr=subprocess.DEVNULL, timeout=90).returncode
             check(code == 0, 'win_driver', *words, 'failed:', code)
-            out.seek(0)
-            return out.read().decode('utf-8', 'replace').splitlines()
 
     def get(url, want, *extra):
         out = os.path.join(work, 'page')
@@ -96,13 +94,10 @@ def run(program, driver, emulator, work):
         copy = subprocess.Popen(emulator + [program], cwd=work, stdin=subprocess.DEVNULL, stdout=out,
                                 stderr=subprocess.STDOUT)
     try:
-        drive('wait', CLASS, 60000, 1)
+        drive('wait', CLASS, 60000)
         wait_until(port_open, 30, 'the proxy to listen')
         get(page.replace('page', 'gzip'), REWRITTEN, '-H', 'Accept-Encoding: gzip, deflate, br')
         get('https://127.0.0.1:%d/moor/page.html' % tls_port, PAGE, '-k')  # through the tunnel: not filtered
-        wait_until(lambda: any(' tunnel closed: ' in line for line in drive('log', CLASS)), 10, 'the tunnel end line')
-        hits = [line for line in drive('log', CLASS) if line.startswith('** Hit')]
-        check(hits == ['** Hit 0 rule. **'], 'the log window shows', hits)
 
         settings('moor', '[$&]')
         drive('command', CLASS, CMD_RELOAD)
@@ -110,7 +105,6 @@ def run(program, driver, emulator, work):
 
         drive('command', CLASS, CMD_EXIT)
         check(copy.wait(30) == 0, 'exit code after Exit:', copy.returncode)
-        drive('wait', CLASS, 30000, 0)
         check(not port_open(), 'port %d still open after Exit' % PORT)
         check(os.path.exists(os.path.join(work, 'error.log')), 'no error.log')
     finally:
@@ -124,7 +118,7 @@ def main():  # --program EXE --driver EXE -- EMULATOR...
     with tempfile.TemporaryDirectory() as work:
         try:
             run(sys.argv[2], sys.argv[4], sys.argv[6:], work)
-            print('PASSED: gzip page filtered, tunnel, log window, Reload, Exit')
+            print('PASSED: gzip page filtered, tunnel, Reload, Exit')
             return 0
         except (AssertionError, subprocess.TimeoutExpired) as failure:
             print('FAILED: %s' % failure)
