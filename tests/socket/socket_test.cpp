@@ -2,13 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include <thread>
-
 #include "base/exception.hpp"
 #include "loopback.hpp"
 
 using namespace sockets;
-using namespace std::chrono_literals;
 
 namespace {
 
@@ -26,8 +23,8 @@ std::string error_of(F&& f) {
 
 }  // namespace
 
-// Failures to resolve and to connect: in http_client_test.cpp, through the
-// same calls. Large sends, a reset peer, time limits, waits on several sockets
+// Failures to resolve: in http_client_test.cpp; to connect: the proxy's tests and
+// program_e2e.py. Large sends, a reset peer, time limits, waits on several sockets
 // and non-blocking transfers are driven by the proxy's end-to-end tests.
 TEST(Socket, ResolveBindAcceptAndClose) {
     test::start_sockets();
@@ -51,25 +48,4 @@ TEST(Socket, ResolveBindAcceptAndClose) {
     EXPECT_TRUE(error_of([&] { connection->send("x"); }).starts_with("送信失敗"));
     EXPECT_TRUE(error_of([&] { connection->receive(buffer); }).starts_with("受信失敗"));
     EXPECT_EQ(burst[0].read_all(), "pong");  // then the orderly end
-}
-
-TEST(Socket, ReceiveAllStopsAtTheFirstShortChunk) {
-    // {first burst, later burst (after a pause, then the peer closes), received}: 4095 pending:
-    // one short read ends it; 4096: a full chunk reads again and waits for the later bytes.
-    for (auto [first, later, expected] : {std::tuple{4095, 10, 4095}, {4096, 10, 4106}, {10000, 0, 10000}, {0, 0, 0}}) {
-        test::Raw_Listener listener;
-        Client_Socket client(resolve("127.0.0.1"), listener.port());
-        client.set_receive_timeout(5s);  // a read that never returns fails the test
-        test::Raw_Connection peer = listener.accept();
-        peer.send_all(std::string(first, 'a'));
-        if (first == 0) peer.close();
-        std::this_thread::sleep_for(100ms);  // let the burst arrive whole
-        std::thread sender([&, later = later] {
-            std::this_thread::sleep_for(200ms);
-            if (later) peer.send_all(std::string(later, 'b'));
-            peer.close();
-        });
-        EXPECT_EQ(client.receive_all().size(), static_cast<std::size_t>(expected)) << first;
-        sender.join();
-    }
 }

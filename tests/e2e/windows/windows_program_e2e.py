@@ -30,12 +30,12 @@ class Handler(http.server.BaseHTTPRequestHandler):
     log_message = lambda *args: None
 
     def do_GET(self):  # compressed as real servers send it, whatever was offered
-        body = gzip.compress(PAGE) if 'gzip' in self.path else PAGE
+        packed = 'gzip' in self.path
+        body = gzip.compress(PAGE) if packed else PAGE
         self.send_response(200)
         self.send_header('Content-Type', 'text/html; charset=utf-8')
         self.send_header('Content-Length', str(len(body)))
-        if 'gzip' in self.path:
-            self.send_header('Content-Encoding', 'gzip')
+        packed and self.send_header('Content-Encoding', 'gzip')
         self.end_headers()
         self.wfile.write(body)
 
@@ -75,11 +75,10 @@ def run(program, driver, emulator, work):
         with open(os.path.join(work, 'setting.yaml'), 'w', newline='\n') as f:
             f.write(RULES % (tls_port, port, search, replace))
 
-    def drive(*words):  # output to files, never to our pipes: wine's helpers inherit them
-        with open(os.path.join(work, 'driver.out'), 'w+b') as out:
-            code = subprocess.run(emulator + [driver] + [str(w) for w in words], stdin=subprocess.DEVNULL, stdout=out,
-                                  stderr=subprocess.DEVNULL, timeout=90).returncode
-            check(code == 0, 'win_driver', *words, 'failed:', code)
+    def drive(*words):  # never with our pipes: wine's helpers inherit them
+        code = subprocess.run(emulator + [driver] + [str(w) for w in words], stdin=subprocess.DEVNULL,
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=90).returncode
+        check(code == 0, 'win_driver', *words, 'failed:', code)
 
     def get(url, want, *extra):
         out = os.path.join(work, 'page')
