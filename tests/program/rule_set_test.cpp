@@ -1,4 +1,4 @@
-// The rule list's schema corners and its reloads, which never wait for pages
+// The rule list's reloads, which never wait for pages
 // being filtered. (Rules on pages, bad patterns and the step budget: in
 // program_e2e.py, through the program and its rule tester.)
 #include "zib/rule_set.hpp"
@@ -32,25 +32,12 @@ protected:
     test::Capture_Stream log;
 };
 
-// What the README and the program's tests do not show: the schema's corners and lines.
-TEST_F(Rule_Set, SchemaCornersAndLines) {
-    struct Case {
-        std::string settings, page, want;
-    } cases[] = {
-        {settings({{".*", "^x.*", "y"}}), "x1\r\nx2", "y\r\ny"},  // `^` and `.` know lines
-        // Unknown keys are ignored and the last "filter" wins; without a list the rules stay.
-        {"--- !zib\nother: 1\nfilter:\n  - uri: .*\n    search: x\n    replace: 1\nfilter:\n  - uri: .*\n"
-         "    search: x\n    replace: 2\n    colour: red\n",
-         "<b>x</b>", "<b>2</b>"},
-        {"--- !zib\nfilter:\n", "x", "2"},
-        {"--- !zib\nfilter: none\n", "x", "2"},
-        {"--- !zib\nsomething: else\n", "x", "2"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.settings);
-        zib::load_settings_text(c.settings);
-        EXPECT_EQ(apply_rules("u", c.page), c.want);
-    }
+// Settings without a "filter" list keep the rules, whole. (The other corners
+// of the schema: the YAML reader's tests.)
+TEST_F(Rule_Set, WithoutAFilterListTheRulesStay) {
+    zib::load_settings_text(settings({{".*", "x", "[$&]"}}));
+    zib::load_settings_text("--- !zib\nsomething: else\n");
+    EXPECT_EQ(apply_rules("u", "x y"), "[x] y");
 }
 
 // A reload must never wait for a rule application: that one may itself be

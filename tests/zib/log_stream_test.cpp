@@ -273,12 +273,10 @@ TEST_F(Log_Window, TheViewFollowsNewLinesOnlyWhileItIsAtTheEnd) {
     };
     auto top = [&] { return send(LB_GETTOPINDEX); };
     auto last_page = [&] { return send(LB_GETCOUNT) - page; };
-    for (int batch : {1, 1, 5, 300}) {
+    for (int batch : {1, 300}) {
         write_lines(batch);
         EXPECT_EQ(top(), std::max<LRESULT>(0, last_page())) << "after " << written << " lines";
     }
-    log.printf("%d\n", written++);  // the main thread's own lines follow too
-    EXPECT_EQ(top(), last_page());
     // Scrolled up to read, even by one line: the view stays where the user
     // left it; once the oldest lines go, the line read stays in view.
     for (const LRESULT at : {last_page() - 1, LRESULT{100}}) {
