@@ -14,9 +14,9 @@
 #include "win32/windows.hpp"
 
 // The user-interface calls of our own layer, where the Windows ones are not
-// available: message queues across threads and the list box. (Signals, menus
-// and the log echo on a terminal, and windows of other processes are tried
-// through the real program in tests/program.)
+// available: message queues across threads. (The list box: through the log
+// window in tests/zib. Signals, menus and the log echo on a terminal, and
+// windows of other processes: through the real program in tests/program.)
 
 namespace {
 
@@ -61,10 +61,6 @@ void pump_until(const std::function<bool()>& done) {
     while (!done() && GetMessageW(&msg, nullptr, 0, 0) > 0) DispatchMessageW(&msg);
 }
 
-void destroy_and_drain(HWND window) {
-    if (DestroyWindow(window)) pump_until([] { return false; });
-}
-
 }  // namespace
 
 TEST(Messages, SendsBetweenTwoThreadsNestAndAFailureInsideReleasesBoth) {
@@ -101,26 +97,5 @@ TEST(Messages, SendsBetweenTwoThreadsNestAndAFailureInsideReleasesBoth) {
     PostMessageW(other, WM_NULL, 0, 0);
     b.join();
     EXPECT_FALSE(IsWindow(other));  // gone with its thread
-    destroy_and_drain(main_window);
-}
-
-// Adding, deleting, scrolling and the view in a minimised window are tried
-// through the log window (tests/zib); here, the answers at the edges.
-TEST(List_Box, AnswersAtTheEdges) {
-    HWND window = make_window();
-    auto send = [&](UINT message, WPARAM wparam, const wchar_t* text = nullptr) {
-        return SendMessageW(window, message, wparam, reinterpret_cast<LPARAM>(text));
-    };
-    EXPECT_EQ(send(LB_SETTOPINDEX, 0), 0);  // an empty list is at its top
-    EXPECT_EQ(send(LB_SETTOPINDEX, 1), LB_ERR);
-    for (const wchar_t* item : {L"one", L"two", L"three"}) send(LB_ADDSTRING, 0, item);
-    EXPECT_EQ(send(LB_DELETESTRING, 0), 2);
-    EXPECT_EQ(send(LB_DELETESTRING, 2), LB_ERR);  // one past the last
-    EXPECT_EQ(send(LB_GETTEXTLEN, 2), LB_ERR);
-    EXPECT_EQ(send(LB_GETTEXT, 0), LB_ERR);  // no buffer
-
-    // The title-bar close arrives as SC_CLOSE; the list box closes, which destroys.
-    SendMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0);
-    EXPECT_FALSE(IsWindow(window));
-    pump_until([] { return false; });  // the quit message of WM_DESTROY
+    if (DestroyWindow(main_window)) pump_until([] { return false; });
 }
