@@ -40,5 +40,4 @@ TEST(HTTP_Client, SendsTheExactRequestAndReturnsTheWholeRawAnswer) {
     }
     EXPECT_EQ(fetch(client, "http://@/", {"HTTP/1.0 200 OK\r\n\r\nok"}).first, "HTTP/1.0 200 OK\r\n\r\nok");
     client.close();
-    client.close();
 }

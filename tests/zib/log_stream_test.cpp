@@ -290,6 +290,8 @@ TEST_F(Log_Window, TheViewFollowsNewLinesOnlyWhileItIsAtTheEnd) {
     // follows again; also while minimised, with no room to show anything.
     send(LB_SETTOPINDEX, static_cast<WPARAM>(send(LB_GETCOUNT) - 1));
     EXPECT_EQ(top(), last_page());
+    write_lines(7);
+    EXPECT_EQ(top(), last_page());
     ShowWindow(window, SW_MINIMIZE);
     for (int i = 0; i < 20; ++i) log.printf("%d\n", written++);
     ShowWindow(window, SW_RESTORE);
