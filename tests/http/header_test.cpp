@@ -25,7 +25,6 @@ TEST(Header_Line, NameValueAndEnd) {
         {"x-[: 1\r\n", "x-{", false, "x-[:", "1\r\n", "\r\n"},
         {"x-\xC4: 1\r\n", "x-\xE4", false, "x-\xC4:", "1\r\n", "\r\n"},
         {"Content-Lengthy: 5\r\n", header_name::content_length, false, "Content-Lengthy:", "5\r\n", "\r\n"},
-        {"Content-Lengt: 5\r\n", header_name::content_length, false, "Content-Lengt:", "5\r\n", "\r\n"},
         {"Content-Length : 5\r\n", header_name::content_length, false, "Content-Length :", "5\r\n", "\r\n"},
         // The name ends at the first colon; later ones belong to the value.
         {"Content-Type: text/html; a:b\r\n", header_name::content_type, true, "Content-Type:", "text/html; a:b\r\n",
@@ -34,7 +33,6 @@ TEST(Header_Line, NameValueAndEnd) {
          "\r\n"},
         {"Content-Encoding\r\n", header_name::content_encoding, false, "", "", "\r\n"},
         {"\r\n", header_name::content_type, false, "", "", "\r\n"},
-        {"\n", "", false, "", "", "\n"},
         {"line\r", "line", false, "", "", ""},
     };
     for (const auto& c : cases) {
@@ -57,7 +55,6 @@ TEST(Header_Walk, LinesUpToTheBlankLineThenTheBody) {
     };
     const Case cases[] = {
         {"HTTP/1.0 200 OK\r\nA: 1\n\r\nbody\r\n\r\n", {"HTTP/1.0 200 OK\r\n", "A: 1\n", "\r\n"}, "body\r\n\r\n", true},
-        {"GET / HTTP/1.0\n\nbody", {"GET / HTTP/1.0\n", "\n"}, "body", true},
         {"\n\nx", {"\n"}, "\nx", true},
         {"GET / HTTP/1.0\r\nHost: h\r\n", {"GET / HTTP/1.0\r\n", "Host: h\r\n"}, "", false},
         {"GET / HTTP/1.0\r\n\r", {"GET / HTTP/1.0\r\n", "\r"}, "", false},

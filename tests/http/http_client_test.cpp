@@ -31,20 +31,13 @@ TEST(HTTP_Client, SendsTheExactRequestAndReturnsTheWholeRawAnswer) {
     EXPECT_EQ(fetch(client, "http://@/a/b?c=d", pieces),
               std::pair(pieces[0] + pieces[1] + pieces[2] + pieces[3],
                         std::string("GET /a/b?c=d HTTP/1.1\nUser-Agent: zib\nHost: 127.0.0.1\nConnection: close\n\n")));
-    EXPECT_TRUE(fetch(client, "http://@", {"HTTP/1.0 204 No Content\r\n\r\n"}).second.starts_with("GET / HTTP/1.1\n"));
     // Failures leave the client usable.
-    for (auto [url, message] :
-         {std::pair{"http://127.0.0.1:" + std::to_string(test::unused_port()) + "/", "サーバへの接続失敗"},
-          {std::string("http://no-such-host.invalid/"), "ホストアドレス取得失敗"}}) {
-        try {
-            client.get(url);
-            ADD_FAILURE() << url;
-        } catch (const base::Exception& e) {
-            EXPECT_EQ(e.message(), message);
-        }
+    try {
+        client.get("http://no-such-host.invalid/");
+        ADD_FAILURE() << "no error";
+    } catch (const base::Exception& e) {
+        EXPECT_EQ(e.message(), "ホストアドレス取得失敗");
     }
-    EXPECT_THROW(client.get("http:/"), base::Exception);
     EXPECT_EQ(fetch(client, "http://@/", {"HTTP/1.0 200 OK\r\n\r\nok"}).first, "HTTP/1.0 200 OK\r\n\r\nok");
-    client.close();
     client.close();
 }

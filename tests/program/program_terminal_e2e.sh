@@ -17,16 +17,15 @@ wait_for "Brindlemoor — press Enter for the menu"
 retry listening
 page_is '<html><body>MOOR and heath</body></html>' || fail "page not filtered: $(get)"
 # Show: what the log already holds, then every new line; Hide: no more lines.
-hits() { screen | grep -c '^\*\* Hit 0 rule\. \*\*$'; }
+hit='^\*\* Hit 0 rule\. \*\*$'
 menu s
-wait_for '^\*\* Hit 0 rule\. \*\*$'
+wait_for "$hit"
 get >/dev/null
-wait_for '^\*\* Hit 0 rule\. \*\*$' 2
+wait_for "$hit" 2
 menu h
-shown_before=$(hits)
 get >/dev/null
 sleep 0.3
-[ "$(hits)" = "$shown_before" ] || fail "Hide did not stop the log echo"
+shown "$hit" 3 && fail "Hide did not stop the log echo"
 # Reload: the next answer uses the edited rules.
 rules heath FEN
 menu r

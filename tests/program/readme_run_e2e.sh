@@ -10,7 +10,6 @@ source "$(dirname "$0")/terminal.sh"
 command=$(awk '/^```/ { if (inside) exit; inside = 1; next } inside && NF { sub(/[ \t]*#.*/, ""); print; exit }' \
     "$repo/README.md")
 [ -n "$command" ] || fail "no command at the top of README.md"
-echo "README's first command: $command"
 printf '<html><head><title>Moor</title><script src="t.js"></script></head><body>brindlemoor</body></html>' \
     >"$work/www/page.html"
 keys "cd $repo; $command; echo \"exit=\$?\"" Enter

@@ -1,4 +1,4 @@
-// The rule list's schema corners and its reloads, which never wait for pages
+// The rule list's reloads, which never wait for pages
 // being filtered. (Rules on pages, bad patterns and the step budget: in
 // program_e2e.py, through the program and its rule tester.)
 #include "zib/rule_set.hpp"
@@ -7,7 +7,6 @@
 
 #include <array>
 #include <future>
-#include <set>
 
 #include "base/streams.hpp"
 #include "capture_stream.hpp"
@@ -33,25 +32,12 @@ protected:
     test::Capture_Stream log;
 };
 
-// What the README and the program's tests do not show: the schema's corners and lines.
-TEST_F(Rule_Set, SchemaCornersAndLines) {
-    struct Case {
-        std::string settings, page, want;
-    } cases[] = {
-        {settings({{".*", "^x.*", "y"}}), "x1\r\nx2", "y\r\ny"},  // `^` and `.` know lines
-        // Unknown keys are ignored and the last "filter" wins; without a list the rules stay.
-        {"--- !zib\nother: 1\nfilter:\n  - uri: .*\n    search: x\n    replace: 1\nfilter:\n  - uri: .*\n"
-         "    search: x\n    replace: 2\n    colour: red\n",
-         "<b>x</b>", "<b>2</b>"},
-        {"--- !zib\nfilter:\n", "x", "2"},
-        {"--- !zib\nfilter: none\n", "x", "2"},
-        {"--- !zib\nsomething: else\n", "x", "2"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.settings);
-        zib::load_settings_text(c.settings);
-        EXPECT_EQ(apply_rules("u", c.page), c.want);
-    }
+// Settings without a "filter" list keep the rules, whole. (The other corners
+// of the schema: the YAML reader's tests.)
+TEST_F(Rule_Set, WithoutAFilterListTheRulesStay) {
+    zib::load_settings_text(settings({{".*", "x", "[$&]"}}));
+    zib::load_settings_text("--- !zib\nsomething: else\n");
+    EXPECT_EQ(apply_rules("u", "x y"), "[x] y");
 }
 
 // A reload must never wait for a rule application: that one may itself be
@@ -75,35 +61,6 @@ TEST_F(Rule_Set, ReloadDoesNotWaitForARunningApplication) {
     EXPECT_EQ(running.get(), "<strong>");
     base::window_log = &log;
     EXPECT_EQ(apply_rules("u", "<b>"), "<em>");
-}
-
-// Filtering runs on 8 threads while the main thread reloads: every page comes
-// out filtered by exactly one of the two rule lists, whole.
-TEST_F(Rule_Set, ReloadDuringParallelFiltering) {
-    const std::string first = settings({{".*", "(?1:[a-z]+)\\=(?2:\\d+)", "$2=$1"}, {".*", "\\<b\\>", "<strong>"}});
-    const std::string second = settings({{".*", "\\<b\\>(?1:.*?)\\</b\\>", "[$1]"}});
-    std::string page;
-    for (int i = 0; i < 400; ++i) page += "<b>id=" + std::to_string(i) + "</b>\r\n";
-    zib::load_settings_text(first);
-    const std::string by_first = apply_rules("a", page);
-    zib::load_settings_text(second);
-    const std::set<std::string> allowed = {by_first, apply_rules("a", page)};
-    ASSERT_EQ(allowed.size(), 2u);
-    std::atomic<bool> done{false};
-    std::atomic<int> pages{0};
-    std::vector<std::future<std::set<std::string>>> filters;
-    for (int t = 0; t < 8; ++t)
-        filters.push_back(std::async(std::launch::async, [&] {
-            std::set<std::string> outputs;
-            for (; !done; ++pages) outputs.insert(apply_rules("a", page));
-            return outputs;
-        }));
-    const auto deadline = std::chrono::steady_clock::now() + 20s;
-    for (int i = 0; (i < 40 || pages < 40) && std::chrono::steady_clock::now() < deadline; ++i)
-        zib::load_settings_text(i % 2 ? first : second);
-    done = true;
-    for (auto& f : filters)
-        for (const auto& output : f.get()) EXPECT_EQ(allowed.count(output), 1u);
 }
 
 }  // namespace

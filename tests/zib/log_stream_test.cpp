@@ -134,11 +134,11 @@ TEST_F(Log_Window, LinesBytesAndEncodings) {
         const char* name;
         std::vector<std::string> writes;
         std::vector<std::wstring> shown;  // after each write
-    } cases[] = {{"CR LF and LF", {"a\r\nb\n"}, {L"a|b|"}},
-                 {"CR, then LF later", {"a\r", "\nb", "\n"}, {L"", L"a|", L"a|b|"}},
+    } cases[] = {{"completed by later writes, CR LF split",
+                  {"par", "tial\r", "\nnext", "\n"},
+                  {L"", L"", L"partial|", L"partial|next|"}},
                  {"zero byte ends the text", {std::string("x\0y\n", 4)}, {L"x|"}},
                  {"empty lines; CR elsewhere stays", {"\n\r\n", "a\rb\nc\r\r\n"}, {L"||", L"||a\rb|c\r|"}},
-                 {"completed by later writes", {"par", "tial\nnext", "\n"}, {L"", L"partial|", L"partial|next|"}},
                  {"UTF-8 split across writes",
                   {"\xE6\x97", "\xA5\xE6\x9C\xAC\n\xF0\x9F\x98\x80\xEF\xBF\xBF\n"},
                   {L"", L"日本|\U0001F600\uFFFF|"}},
@@ -171,10 +171,8 @@ TEST_F(Log_Window, WritersQueueUpToTheBoundAndThenWaitForTheMainThreadAndNothing
         int writers, writes, lines;  // each writer's writes, of `lines` lines each
         bool turns;
     } cases[] = {{"8 writers, the program's bound", LOG_QUEUE_LINES, 8, 40, 3, false},
-                 {"8 writers, a small bound", 16, 8, 40, 3, false},
                  {"8 writers, bound 0 acts as 1", 0, 8, 30, 3, false},
                  {"8 writers taking turns", 4, 8, 40, 1, true},
-                 {"one writer beyond the window", LOG_QUEUE_LINES, 1, static_cast<int>(LOG_QUEUE_LINES) + 50, 1, false},
                  {"writes beyond the bound go in whole", 8, 1, 3, 30, false}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -274,12 +272,10 @@ TEST_F(Log_Window, TheViewFollowsNewLinesOnlyWhileItIsAtTheEnd) {
     };
     auto top = [&] { return send(LB_GETTOPINDEX); };
     auto last_page = [&] { return send(LB_GETCOUNT) - page; };
-    for (int batch : {1, 1, 5, 300}) {
+    for (int batch : {1, 300}) {
         write_lines(batch);
         EXPECT_EQ(top(), std::max<LRESULT>(0, last_page())) << "after " << written << " lines";
     }
-    log.printf("%d\n", written++);  // the main thread's own lines follow too
-    EXPECT_EQ(top(), last_page());
     // Scrolled up to read, even by one line: the view stays where the user
     // left it; once the oldest lines go, the line read stays in view.
     for (const LRESULT at : {last_page() - 1, LRESULT{100}}) {

@@ -3,20 +3,20 @@
 #
 # brindlemoor.exe runs in a temporary directory with its own setting.yaml and
 # serves curl (the host's: wine's sockets are the host's) against origins on
-# loopback: a gzip page filtered, an HTTPS page through a tunnel; the log
-# window follows new lines only while the user is at its end; Reload takes
+# loopback: a gzip page filtered, an HTTPS page through a tunnel; Reload takes
 # edited rules; Exit ends the program with exit code 0 and error.log in place.
-# win_driver (a Win32 console program of ours) plays the user.
+# win_driver (a Win32 console program of ours) plays the user. (The log window,
+# its view and error.log's contents: tests/zib, also under wine, against the
+# system's list box; the log's wiring, shared code: the terminal test.)
 #
 # Usage: windows_program_e2e.py --program EXE --driver EXE -- EMULATOR...
 # Exit 0 = passed, 1 = failed. Only the processes started here are stopped.
 import gzip, http.server, os, socket, ssl, subprocess, sys, tempfile, threading, time
 
 PORT, CLASS = 8080, 'zib_window'
-CMD_SHOW, CMD_HIDE, CMD_RELOAD, CMD_EXIT = 200, 201, 300, 400
+CMD_RELOAD, CMD_EXIT = 300, 400
 PAGE = b'<html><head><title>Moor</title></head>\r\n<body><p>Hello from the moor.</p><p>HELLO again.</p></body></html>'
 REWRITTEN = PAGE.replace(b'Hello', b'[Hello]').replace(b'HELLO', b'[HELLO]')
-TLS_PAGE = b'<html><body><h1>Moor over TLS</h1></body></html>'
 RULES = '--- !zib\ntunnel_ports: 443, %d\nfilter:\n  - uri: http://127\\.0\\.0\\.1:%d/moor/.*\n    search: %s\n' \
         '    replace: %s\n'
 
@@ -30,19 +30,19 @@ class Handler(http.server.BaseHTTPRequestHandler):
     log_message = lambda *args: None
 
     def do_GET(self):  # compressed as real servers send it, whatever was offered
-        body = TLS_PAGE if self.server.tls else gzip.compress(PAGE) if 'gzip' in self.path else PAGE
+        packed = 'gzip' in self.path
+        body = gzip.compress(PAGE) if packed else PAGE
         self.send_response(200)
         self.send_header('Content-Type', 'text/html; charset=utf-8')
         self.send_header('Content-Length', str(len(body)))
-        if 'gzip' in self.path:
-            self.send_header('Content-Encoding', 'gzip')
+        packed and self.send_header('Content-Encoding', 'gzip')
         self.end_headers()
         self.wfile.write(body)
 
 
 def origin(work, tls):
     server = http.server.ThreadingHTTPServer(('127.0.0.1', 0), Handler)
-    server.daemon_threads, server.tls = True, tls
+    server.daemon_threads = True
     if tls:  # a self-signed certificate made here
         cert, key = os.path.join(work, 'cert.pem'), os.path.join(work, 'key.pem')
         subprocess.run(['openssl', 'req', '-x509', '-newkey', 'rsa:2048', '-nodes', '-keyout', key, '-out', cert,
@@ -75,23 +75,10 @@ def run(program, driver, emulator, work):
         with open(os.path.join(work, 'setting.yaml'), 'w', newline='\n') as f:
             f.write(RULES % (tls_port, port, search, replace))
 
-    def drive(*words):  # output to files, never to our pipes: wine's helpers inherit them
-        with open(os.path.join(work, 'driver.out'), 'w+b') as out:
-            code = subprocess.run(emulator + [driver] + [str(w) for w in words], stdin=subprocess.DEVNULL, stdout=out,
-                                  stderr=subprocess.DEVNULL, timeout=90).returncode
-            check(code == 0, 'win_driver', *words, 'failed:', code)
-            out.seek(0)
-            return out.read().decode('utf-8', 'replace').splitlines()
-
-    def view():  # the log's top index, count and rows, once the lines on their way have arrived
-        last = None
-        for _ in range(20):
-            now = dict(zip(*[iter(drive('log', CLASS)[0].split())] * 2))
-            if now == last:
-                return {k: int(v) for k, v in now.items()}
-            last = now
-            time.sleep(0.3)
-        check(False, 'the log window kept changing:', last)
+    def drive(*words):  # never with our pipes: wine's helpers inherit them
+        code = subprocess.run(emulator + [driver] + [str(w) for w in words], stdin=subprocess.DEVNULL,
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=90).returncode
+        check(code == 0, 'win_driver', *words, 'failed:', code)
 
     def get(url, want, *extra):
         out = os.path.join(work, 'page')
@@ -106,31 +93,10 @@ def run(program, driver, emulator, work):
         copy = subprocess.Popen(emulator + [program], cwd=work, stdin=subprocess.DEVNULL, stdout=out,
                                 stderr=subprocess.STDOUT)
     try:
-        drive('wait', CLASS, 60000, 1)
+        drive('wait', CLASS, 60000)
         wait_until(port_open, 30, 'the proxy to listen')
         get(page.replace('page', 'gzip'), REWRITTEN, '-H', 'Accept-Encoding: gzip, deflate, br')
-        get('https://127.0.0.1:%d/' % tls_port, TLS_PAGE, '-k')
-        wait_until(lambda: any(' tunnel closed: ' in line for line in drive('log', CLASS)), 10, 'the tunnel end line')
-        hits = [line for line in drive('log', CLASS) if line.startswith('** Hit')]
-        check(hits == ['** Hit 0 rule. **'], 'the log window shows', hits)
-
-        # Shown, the log follows new lines only while the user is at its end.
-        drive('command', CLASS, CMD_SHOW)
-        for _ in range(6):
-            get(page, REWRITTEN)
-        at_end = view()
-        check(0 < at_end['top'] == at_end['count'] - at_end['rows'], 'at the end, not following:', at_end)
-        drive('scroll', CLASS, 'up')
-        held = view()
-        get(page, REWRITTEN)
-        after = view()
-        check(held['top'] < at_end['top'] and after['top'] == held['top'] and after['count'] > held['count'],
-              'scrolled up, the view moved:', at_end, held, after)
-        drive('scroll', CLASS, 'end')
-        get(page, REWRITTEN)
-        end = view()
-        check(end['count'] > after['count'] and end['top'] == end['count'] - end['rows'], 'back at the end:', end)
-        drive('command', CLASS, CMD_HIDE)
+        get('https://127.0.0.1:%d/moor/page.html' % tls_port, PAGE, '-k')  # through the tunnel: not filtered
 
         settings('moor', '[$&]')
         drive('command', CLASS, CMD_RELOAD)
@@ -138,9 +104,7 @@ def run(program, driver, emulator, work):
 
         drive('command', CLASS, CMD_EXIT)
         check(copy.wait(30) == 0, 'exit code after Exit:', copy.returncode)
-        drive('wait', CLASS, 30000, 0)
-        check(not port_open(), 'port %d still open after Exit' % PORT)
-        check(open(os.path.join(work, 'error.log'), 'rb').read(3) == b'\xef\xbb\xbf', 'error.log has no byte order mark')
+        check(os.path.exists(os.path.join(work, 'error.log')), 'no error.log')
     finally:
         if copy.poll() is None:
             copy.kill()
@@ -152,7 +116,7 @@ def main():  # --program EXE --driver EXE -- EMULATOR...
     with tempfile.TemporaryDirectory() as work:
         try:
             run(sys.argv[2], sys.argv[4], sys.argv[6:], work)
-            print('PASSED: gzip page filtered, tunnel, log window following, Reload, Exit')
+            print('PASSED: gzip page filtered, tunnel, Reload, Exit')
             return 0
         except (AssertionError, subprocess.TimeoutExpired) as failure:
             print('FAILED: %s' % failure)
