@@ -11,8 +11,16 @@ rules() { printf -- '--- !zib\nfilter:\n  - uri: http://127\\.0\\.0\\.1:[0-9]+/.
     "$1" "$2" >"$run_dir/setting.yaml"; }
 page_is() { [ "$(get)" = "$1" ]; }
 
+# Without settings: the error's message box waits for Enter, then the program ends.
+keys "cd $run_dir; $program; echo \"first=\$?\"" Enter
+wait_for '^FileException: setting.yaml: file not found$'
+wait_for '\[OK: press Enter\]'
+sleep 0.2
+shown '^first=' && fail "the message box did not wait for Enter"
+keys Enter
+wait_for '^first=0$'
 rules moor MOOR
-keys "cd $run_dir; stty -g >$work/before; $program; echo \"exit=\$?\"; stty -g >$work/after" Enter
+keys "stty -g >$work/before; $program; echo \"exit=\$?\"; stty -g >$work/after" Enter
 wait_for "Brindlemoor — press Enter for the menu"
 retry listening
 page_is '<html><body>MOOR and heath</body></html>' || fail "page not filtered: $(get)"
