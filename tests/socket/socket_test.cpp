@@ -31,6 +31,12 @@ TEST(Socket, ResolveBindAcceptAndClose) {
     char buffer[16];
     EXPECT_EQ(std::string(buffer, connection->receive(buffer)), "ping");
     connection->send("pong");
+    // receive_all: whole chunks until a short one, or until the end.
+    auto next = server.accept();
+    burst[1].send_all(std::string(8192 + 5, 'a'));
+    EXPECT_EQ(next->receive_all(), std::string(8192 + 5, 'a'));
+    burst[1].send_all(std::string(4096, 'b')), burst[1].shutdown_write();
+    EXPECT_EQ(next->receive_all(), std::string(4096, 'b'));
     connection->close();
     connection->close();
     EXPECT_THROW(connection->send("x"), base::Exception);
