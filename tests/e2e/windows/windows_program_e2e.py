@@ -11,7 +11,10 @@
 #
 # Usage: windows_program_e2e.py --program EXE --driver EXE -- EMULATOR...
 # Exit 0 = passed, 1 = failed. Only the processes started here are stopped.
-import gzip, http.server, os, socket, ssl, subprocess, sys, tempfile, threading, time
+import gzip, http.server, os, subprocess, sys, tempfile
+
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), '..', '..', 'support'))
+from loopback_origin import port_open, serve, wait_until  # noqa: E402
 
 PORT, CLASS = 8080, 'zib_window'
 CMD_RELOAD, CMD_EXIT = 300, 400
@@ -40,35 +43,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.wfile.write(body)
 
 
-def origin(work, tls):
-    server = http.server.ThreadingHTTPServer(('127.0.0.1', 0), Handler)
-    server.daemon_threads = True
-    if tls:  # a self-signed certificate made here
-        cert, key = os.path.join(work, 'cert.pem'), os.path.join(work, 'key.pem')
-        subprocess.run(['openssl', 'req', '-x509', '-newkey', 'rsa:2048', '-nodes', '-keyout', key, '-out', cert,
-                        '-days', '1', '-subj', '/CN=127.0.0.1'], check=True, capture_output=True, timeout=60)
-        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-        context.load_cert_chain(cert, key)
-        server.socket = context.wrap_socket(server.socket, server_side=True)
-    threading.Thread(target=server.serve_forever, daemon=True).start()
-    return server.server_address[1]
-
-
-def port_open():
-    with socket.socket() as s:
-        s.settimeout(0.5)
-        return s.connect_ex(('127.0.0.1', PORT)) == 0
-
-
-def wait_until(condition, seconds, what):
-    deadline = time.monotonic() + seconds
-    while not condition():
-        check(time.monotonic() < deadline, 'timed out after %ds waiting for %s' % (seconds, what))
-        time.sleep(0.2)
-
-
 def run(program, driver, emulator, work):
-    port, tls_port = origin(work, False), origin(work, True)
+    port, tls_port = (serve(Handler, tls).server_address[1] for tls in (None, work))
     page = 'http://127.0.0.1:%d/moor/page.html' % port
 
     def settings(search, replace):
@@ -88,13 +64,13 @@ def run(program, driver, emulator, work):
         check(r.stdout == b'200' and body == want, url, r.stdout, r.stderr, 'body', body, 'wanted', want)
 
     settings('hello', '[$&]')
-    wait_until(lambda: not port_open(), 60, 'port %d to be free' % PORT)
+    wait_until(lambda: not port_open(PORT), 'port %d to be free' % PORT, 60)
     with open(os.path.join(work, 'program.out'), 'wb') as out:
         copy = subprocess.Popen(emulator + [program], cwd=work, stdin=subprocess.DEVNULL, stdout=out,
                                 stderr=subprocess.STDOUT)
     try:
         drive('wait', CLASS, 60000)
-        wait_until(port_open, 30, 'the proxy to listen')
+        wait_until(lambda: port_open(PORT), 'the proxy to listen', 30)
         get(page.replace('page', 'gzip'), REWRITTEN, '-H', 'Accept-Encoding: gzip, deflate, br')
         get('https://127.0.0.1:%d/moor/page.html' % tls_port, PAGE, '-k')  # through the tunnel: not filtered
 
