@@ -8,6 +8,7 @@
 #include <pthread.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "kelregexp/regular_expression.hpp"
@@ -132,20 +133,15 @@ TEST(Regexp, CompilesOrNot) {
     for (int i = 0; i < 100000; ++i) flat += "a?a?", looks += "=a";
     EXPECT_EQ(span_of(flat, "b"), "0,0");
     EXPECT_EQ(span_of(looks, "b"), "none");
-    // A header at the pattern start sets the mode and the options of the whole pattern.
-    const struct {
-        const char* pattern = nullptr;
-        int mode, options, want_mode, want_options;
-    } headers[][3] = {{{"abc", A, IM, A, IM}, {"?w:a", A, 0, W, 0}, {"?iu:a", N, 0, U, I}},
-                      {{"?m-i-:a", A, IM, A, 0}, {"?AN:a", U, 0, N, 0}, {"?x+b:a", A, 0, A, LOC | option_ignore_width}},
-                      {{"(?w:a)", A, 0, A, 0}, {"?1:a", L, option_ignore_kana, L, option_ignore_kana}},
-                      {{"?ek:a", A, M, E, option_ignore_kana | M}}};
-    for (const auto& line : headers)
-        for (const auto& h : line) {
-            if (!h.pattern) continue;
-            Regular_Expression re(h.pattern, h.mode, h.options);
-            EXPECT_EQ(re.encoding_mode() * 100 + re.options(), h.want_mode * 100 + h.want_options) << h.pattern;
-        }
+    // A header at the pattern start sets the mode and the options of the whole pattern (mode * 100 + options).
+    const std::tuple<const char*, int, int, int> headers[] = {
+        {"abc", A, IM, A * 100 + IM}, {"?w:a", A, 0, W * 100},           {"?iu:a", N, 0, U * 100 + I},
+        {"?m-i-:a", A, IM, A * 100},  {"?AN:a", U, 0, N * 100},          {"?x+b:a", A, 0, A * 100 + (LOC | WIDTH)},
+        {"(?w:a)", A, 0, A * 100},    {"?1:a", L, KANA, L * 100 + KANA}, {"?ek:a", A, M, E * 100 + (KANA | M)}};
+    for (const auto& [pattern, mode, options, want] : headers) {
+        const Regular_Expression re(pattern, mode, options);
+        EXPECT_EQ(re.encoding_mode() * 100 + re.options(), want) << pattern;
+    }
 }
 
 // One operation's result as text. op: w matches_whole, s search from `arg`, c find_with_captures,

@@ -120,14 +120,15 @@ TEST(YamlReader, Events) {
 // Skipping a block correctly is proved by the settings rows with unknown keys.
 TEST(YamlReader, ErrorsStickAndRunawayHandler) {
     // A broken line met by skip is a structure error, and the reader keeps failing instead of guessing.
-    Yaml_Reader broken("", "a:\n  b: 1\n   c: 2\nd: 3\n");
-    broken.next();
-    EXPECT_EQ(brief(error_of([&] { broken.skip(); })), "S3 \"   c: 2\"");
-    EXPECT_THROW(broken.next(), Yaml_Error);
-    EXPECT_THROW(broken.skip(), Yaml_Error);
-    Yaml_Reader first_child("", "a:\n  b\n");  // the skip fails on its first step
-    first_child.next();
-    EXPECT_EQ(brief(error_of([&] { first_child.skip(); })), "S2 \"  b\"");
+    // The second skip fails on its first step.
+    for (auto [text, error] :
+         {std::pair{"a:\n  b: 1\n   c: 2\nd: 3\n", "S3 \"   c: 2\""}, {"a:\n  b\n", "S2 \"  b\""}}) {
+        Yaml_Reader broken("", text);
+        broken.next();
+        EXPECT_EQ(brief(error_of([&] { broken.skip(); })), error);
+        EXPECT_THROW(broken.next(), Yaml_Error);
+        EXPECT_THROW(broken.skip(), Yaml_Error);
+    }
     // A Yaml_IO handler that runs past the end is stopped.
     Yaml_Reader runaway("", "a: 1\nb: 2\n");
     int calls = 0;
@@ -197,7 +198,6 @@ TEST(YamlIO, ReadsInAnyOrderSkipsUnknownKeysAndLastWins) {
         {{"--- !zib\nfilter:\n  - weight: -7\n    mask: 0x1F\n    enabled: no\n    mark: \xC3\xBC\xC3\xA9\n"
           "    level: 300\n    tags:\n      - a\n      # note\n      - b\n",
           ",,,-7,31,0,252,44,a  note b ;"}},
-        {{"--- !zib\nfilter:\n  - enabled: off\n    weight: \n    mask: 010\n    Enabled: no\n", ",,,0,8,1,45,0,;"}},
         // No "filter" sequence at all: the rules stay as they were (more in tests/program/rule_set_test.cpp).
         {{"--- !zib\n- uri: q\n", old}, {"--- !zib\n# first\nfilter:\n  - uri: q\n", old}},
         // A character field needs a valid first code point; the error names the entry's line.
@@ -213,10 +213,9 @@ TEST(YamlIO, ReadsInAnyOrderSkipsUnknownKeysAndLastWins) {
 }
 
 // Each letter one call: m and s begin a mapping or a sequence without key, e ends one, k writes an entry with a
-// key, i one without; n and 7 emit events of no kind and of an unknown kind; M is Yaml_IO's mapping, c a
-// character field holding a surrogate.
+// key, i one without; M is Yaml_IO's mapping, c a character field holding a surrogate.
 TEST(YamlWriter, OutputErrors) {
-    for (std::string_view calls : {"e", "k", "i", "mi", "sk", "mm", "ms", "mee", "n", "7", "mM", "mc"}) {
+    for (std::string_view calls : {"e", "k", "i", "mi", "sk", "mm", "ms", "mee", "mM", "mc"}) {
         Yaml_Writer w("");
         char32_t surrogate = 0xD800;
         const auto act = [&](char c) {
@@ -226,8 +225,6 @@ TEST(YamlWriter, OutputErrors) {
                 case 'e': return w.end();
                 case 'k': return w.entry("k", "v");
                 case 'i': return w.entry("", "v");
-                case 'n': return w.emit({Kind::none, "k", "v"});
-                case '7': return w.emit({static_cast<Kind>(7), "k", "v"});
                 case 'M': return w.mapping([] {});
                 default: return w.field("c", surrogate);
             }
@@ -237,8 +234,8 @@ TEST(YamlWriter, OutputErrors) {
     }
 }
 
-// Whatever the reader reads, written again and read back gives the same events, up to what the writer does
-// not write (keys of collections inside sequences, values of collection starts).
+// What the reader reads, written again: tabs, CRLF, and without what the writer does not write (keys of
+// collections inside sequences, values of collection starts).
 TEST(YamlWriter, RoundTrips) {
     std::string list = "--- !t\r\n\r\n";  // past the writer's first buffer
     for (int i = 0; i < 2000; ++i) list += "- " + std::to_string(i) + "\r\n";
@@ -247,14 +244,13 @@ TEST(YamlWriter, RoundTrips) {
          "  # between\n  - last\ntail: \t\n",
          "# lead\r\nroot:\r\n\t- plain\r\n\t- 'quoted' # x \r\n\t-\r\n\t\t- nested\r\n\t-\r\n\t\tk: v\r\n\t\tm:\r\n"
          "\t\t\tdeep: 1\r\n# between\r\n\t- last\r\ntail: \t\r\n"},
-        {"- a\n- b:\n    - c\n-\n  x: 1\n", ""},
+        {"- a\n- b:\n    - c\n-\n  x: 1\n", "- a\r\n-\r\n\tb:\r\n\t\t- c\r\n-\r\n\tx: 1\r\n"},
         {list, list}};
     for (const auto& [document, want] : written) {
         const std::string type = document.starts_with("--- !t") ? "t" : "";
         Yaml_Reader reader(type, document);
         Yaml_Writer writer(type);
         std::vector<Kind> open;
-        std::string expected;
         for (;; reader.next()) {
             Yaml_Event e = reader.event();
             if (e.kind == Kind::mapping_start || e.kind == Kind::sequence_start) {
@@ -264,13 +260,10 @@ TEST(YamlWriter, RoundTrips) {
             } else if (e.kind == Kind::collection_end) {
                 open.pop_back();
             }
-            expected += describe(e);
             writer.emit(e);
             if (e.kind == Kind::document_end) break;
-            expected += "|";
         }
-        EXPECT_EQ(read_events(writer.text(), type), expected) << document;
-        EXPECT_TRUE(want.empty() || writer.text() == want) << writer.text();
+        EXPECT_EQ(writer.text(), want) << document;
     }
     // Through Yaml_IO: one description writes and reads every field kind.
     std::vector<Rule> rules = {{"http://a/.*", "<b>", "", -5, 0xFFFFFFFFu, true, U'\u3042', 200, {"x", "y z"}},
@@ -287,7 +280,6 @@ TEST(YamlScalar, Numbers) {
         {{" \t\n\v\f\r 5", 5, 5}, {"- 5", 0, 0}, {"--5", 0, 0}, {"0x10", 0, 16}, {"0X1f", 0, 31}},
         {{"007", 7, 7}, {"010", 10, 8}, {"09", 9, 0}, {"0b101", 0, 5}, {"0B11", 0, 3}},
         {{"0b102", 0, 2}, {"0x", 0, 0}, {"0xg", 0, 0}, {"0", 0, 0}, {"1z", 1, 1}},
-        {{"2147483647", 2147483647, 2147483647u}, {"2147483648", -2147483647 - 1, 2147483648u}, {"4294967296", 0, 0}},
         {{"4294967297", 1, 1}, {"-2147483648", -2147483647 - 1, 2147483648u}, {std::string("3\0004", 3), 3, 3}},
         {{"0x123456789", 0, 0x23456789}, {"99999999999999999999", 1661992959, 0xFFFFFFFFu}},
         {{"-9223372036854775808", 0, 0}, {"-9223372036854775807", 1, 1}, {"0x7fffffffffffffffff", 0, 0xFFFFFFFFu}}};
