@@ -88,11 +88,10 @@ struct Generator {
                 return pick(2) ? Pair{"<", "(?<![A-Za-z0-9_])(?=[A-Za-z0-9_])"}
                                : Pair{">", "(?<=[A-Za-z0-9_])(?![A-Za-z0-9_])"};
             case 7: {
-                static const Pair escapes[] = {{"\\d", "[0-9]"},
-                                               {"\\w", "[A-Za-z_0-9]"},
-                                               {"\\n", "(?:\\n|\\r(?>\\n)?+)"},
-                                               {"\\s", "[\\x00-\\x20]"}};
-                return escapes[pick(config_.space_class ? 4 : 3)];
+                static const char* ours[] = {"\\d", "\\w", "\\n", "\\s"};
+                static const char* pcre[] = {"[0-9]", "[A-Za-z_0-9]", "(?:\\n|\\r(?>\\n)?+)", "[\\x00-\\x20]"};
+                const int escape = pick(config_.space_class ? 4 : 3);
+                return {ours[escape], pcre[escape]};
             }
             case 9:
             case 10: {
