@@ -64,7 +64,7 @@ std::string error_of(const std::function<void()>& action) {
 }
 
 TEST(YamlReader, Events) {
-    const std::string cut(ERROR_LINE_BYTES - 1, ' '), xs(ERROR_LINE_BYTES - 1, 'x'), long_key(70, 'k'),
+    const std::string cut(ERROR_LINE_BYTES - 1, ' '), xs(ERROR_LINE_BYTES - 1, 'x'), long_key(70, 'k'), pad(255, ' '),
         tabs(1 << 20, '\t');
     const struct {
         std::string text, events;
@@ -75,13 +75,11 @@ TEST(YamlReader, Events) {
           "[|{abc=def|abc=def|}|=abc def|='x'|{abc=1|abc=1|}|=abc  def |=-x|}|$"}},
         {{"Az09_a-Z*+\xC3\xA9: 1\n", "{|Az09_a-Z*+\xC3\xA9=1|}|$"}, {"a:\nb: 1", "{|a=|b=1|}|$"}},
         {{"a:\n  b:\n    - x\n    - y\n  c: 1\nd:\n  e: 2\n", "{|{a|[b|=x|=y|}|c=1|}|{d|e=2|}|}|$"}},
-        {{"a:\n  b:\n    c: 1\nd: 2", "{|{a|{b|c=1|}|}|d=2|}|$"}, {"a:\n  b:\nc: 1", "{|{a|b=|}|c=1|}|$"}},
         {{"- a: 1\n  b: 2\n- c: 3\n", "[|{a=1|a=1|b=2|}|{c=3|c=3|}|}|$"}, {"- a:\n  - x\n", "[|{a|a=|=x|}|}|$"}},
         {{"- a: 1\n   b: 2\n", "[|{a=1|a=1|!E2 \"   b: 2\""}, {"- a:\n    b: 1\n", "[|{a|{a|b=1|}|}|}|$"}},
-        {{"a:\n\tb: 1\n" + std::string(256, ' ') + "c: 2\nd: 3\n", "{|{a|b=1|c=2|}|d=3|}|$"}},
-        {{"a:\n" + std::string(255, ' ') + "b: 1\n\tc: 2\n", "{|{a|b=1|!E3 \"\tc: 2\""}},
-        {{"a:\n\tb: 1\n" + std::string(255, ' ') + "c: 2\n", "{|{a|b=1|}|c=2|}|$"},
-         {"a:\n#c\nb: 1\n", "{|a=|#c|b=1|}|$"}},
+        {{"a:\n\tb: 1\n" + pad + " c: 2\nd: 3\n", "{|{a|b=1|c=2|}|d=3|}|$"}},
+        {{"a:\n" + pad + "b: 1\n\tc: 2\n", "{|{a|b=1|!E3 \"\tc: 2\""}},
+        {{"a:\n\tb: 1\n" + pad + "c: 2\n", "{|{a|b=1|}|c=2|}|$"}, {"a:\n#c\nb: 1\n", "{|a=|#c|b=1|}|$"}},
         {{"a:\n    b: 1\n  c: 2\n  d: 3\n", "{|{a|b=1|}|c=2|!E4 \"  d: 3\""}, {"# c\nk: v\n", "# c|{|k=v|}|$"}},
         {{"a:\n  b: 1\n        # deep\n# shallow\n  c: 2\n", "{|{a|b=1|# deep|# shallow|c=2|}|}|$"}},
         {{"filter:\n# c\n  - uri: a\n", "{|filter=|# c|!E3 \"  - uri: a\""}, {"- ", "[|=|}|$"}, {"", "$"}},
@@ -91,7 +89,7 @@ TEST(YamlReader, Events) {
          {"- a:   ", "[|{a|a=|}|}|$"},
          {"\n \r\n# x\n\t\n", "# x|$"}},
         {{"\xEF\xBB\xBFk: v", "{|k=v|}|$"}, {"  a: 1\n", "!I1 \"  a: 1\""}, {"a: 1\n  b: 2\n", "{|a=1|!E2 \"  b: 2\""}},
-        {{"a: 1\n: x\n", "{|a=1|!E2 \": x\""}, {"a: 1\nb", "{|a=1|!E2 \"b\""}},
+        {{"a: 1\n: x\n", "{|a=1|!E2 \": x\""}, {"a: 1\nb", "{|a=1|!E2 \"b\""}, {"a:\n  b:\nc: 1", "{|{a|b=|}|c=1|}|$"}},
         // Which line an error names, and how it shows the line.
         {{"a: 1\n\n# c\n   \n  b: 2\n", "{|a=1|# c|!E5 \"  b: 2\""},
          {"a: 1\r\n\r\n  b: 2\r\n", "{|a=1|!E3 \"  b: 2\""}},
