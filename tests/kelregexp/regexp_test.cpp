@@ -8,6 +8,7 @@
 #include <pthread.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "kelregexp/regular_expression.hpp"
@@ -29,7 +30,6 @@ std::string span_of(std::string_view pattern, std::string_view text, int mode = 
         if (!re.search(text, 0, s, e)) return "none";
         return std::to_string(s) + "," + std::to_string(e);
     } catch (const Regular_Expression_Error& e) {
-        EXPECT_EQ(e.message(), "Failed to Compile Regular Expression.");
         return "!" + std::to_string(e.position()) + " " + e.reason();
     }
 }
@@ -94,26 +94,18 @@ TEST(Regexp, Search) {
         {{"#$FF21", w16(u"xA"), "none", M, W}, {"#$FF21", w16(u"xA"), "2,4", WIDTH, W}},
         {{"#$FF41", w16(u"xA"), "2,4", WIDTH | I, W}, {"#$FF71", w16(u"x\u30A2"), "2,4", WIDTH, W}},
         // Compile errors: where and why.
-        {{"|a", "", "!0 empty alternative"}, {"(|a)", "", "!1 empty alternative"}},
-        {{"a||b", "", "!2 empty alternative"}, {"()", "", "!0 empty group"}, {"x(?i:)", "", "!1 empty group"}},
-        {{"(a", "", "!0 group not closed"}, {"ab(cd(ef)", "", "!2 group not closed"}},
-        {{"\\<title\\>(?1:.*?\\</title\\>", "", "!9 group not closed"}, {"a)", "", "!1 unmatched )"}},
-        {{")", "", "!0 unmatched )"}, {"]", "", "!0 unescaped ]"}, {"a-", "", "!1 unescaped -"}},
-        {{"a*!!", "", "!3 unescaped !"}, {"=(a*)!", "", "!5 unescaped !"}},
-        {{std::string("a\0b", 3), "", "!1 NUL byte (write \\0)"}, {"=", "", "!0 look-ahead without an item"}},
-        {{"a~)", "", "!1 look-ahead without an item"}, {"=*", "", "!0 look-ahead without an item"}},
-        {{"==a", "", "!1 look-ahead directly after a look-ahead"}},
+        {{"|a", "", "!0 empty alternative"}, {"a||b", "", "!2 empty alternative"}, {"x(?i:)", "", "!1 empty group"}},
+        {{"(a", "", "!0 group not closed"}, {"\\<title\\>(?1:.*?\\</title\\>", "", "!9 group not closed"}},
+        {{"a)", "", "!1 unmatched )"}, {"]", "", "!0 unescaped ]"}, {"a-", "", "!1 unescaped -"}},
+        {{"=(a*)!", "", "!5 unescaped !"}, {std::string("a\0b", 3), "", "!1 NUL byte (write \\0)"}},
+        {{"=", "", "!0 look-ahead without an item"}, {"a~)", "", "!1 look-ahead without an item"}},
         {{"=~a", "", "!1 look-ahead directly after a look-ahead"}, {"=a*", "", "!2 quantifier after a look-ahead"}},
-        {{"a**", "", "!2 second quantifier"}, {"a*??", "", "!3 second quantifier"}},
-        {{"(a?!*)", "", "!4 second quantifier"}, {"*", "", "!0 quantifier without an item before it"}},
-        {{"a|?b", "", "!2 quantifier without an item before it"}},
-        {{"(+a)", "", "!1 quantifier without an item before it"}, {"a#", "", "!1 # without a number"}},
+        {{"a*??", "", "!3 second quantifier"}, {"(a?!*)", "", "!4 second quantifier"}},
+        {{"a|?b", "", "!2 quantifier without an item before it"}, {"a#", "", "!1 # without a number"}},
         {{"[#x]", "", "!1 # without a number"}, {"#$g", "", "!1 $ without hexadecimal digits"}},
         {{"(?$:a)", "", "!2 $ without hexadecimal digits"}, {"ab\\", "", "!2 \\ at the end of the pattern"}},
-        {{"[", "", "!0 class not closed"}, {"a[]", "", "!1 class not closed"}, {"[a-]", "", "!0 class not closed"}},
-        {{"[a-", "", "!0 class not closed"}, {"[^]", "", "!0 class not closed"}},
-        {{"?", "", "!1 option header not ended by :"}, {"(?i)", "", "!3 option header not ended by :"}},
-        {{"?i;a", "", "!2 option header not ended by :"}, {"(?1a:b)", "", "!3 option header not ended by :"}}};
+        {{"[", "", "!0 class not closed"}, {"[a-]", "", "!0 class not closed"}, {"[^]", "", "!0 class not closed"}},
+        {{"?", "", "!1 option header not ended by :"}, {"?i;a", "", "!2 option header not ended by :"}}};
     for (const auto& line : cases)
         for (const auto& c : line) {
             if (!c.want) continue;
@@ -127,40 +119,28 @@ TEST(Regexp, Search) {
 }
 
 TEST(Regexp, CompilesOrNot) {
-    for (const char* bad : {"-", "!", "~", "a=", "~)", "a+!?", "#", "#$", "\\", "[]", "[a", "[^", "(?x", "?i", "?1"})
+    for (const char* bad : {"-", "!", "~", "a=", "~)", "a+!?", "#", "#$", "\\", "[]", "[a", "[^", "(?x", "?i", "?1",
+                            "()", "(+a)", "==a", "(?1a:b)"})
         EXPECT_EQ(span_of(bad, "")[0], '!') << bad;
-    for (const char* good : {"", "?1:", "?i:", "(a|)", "(=a)*", "[]]", "[^]]", "[a-z0-9_]", "\\n*", "#65#$41",
-                             "\\!\\=\\~\\-\\]", "(?1:x)(?$1F:y)", "?ium-i+:a", "(?um-:a)", "(?NALUWSEmbkix:a)",
-                             "a*!b+?c??d?!", "%a$", "(?4294967295:a)", "#99999999999999999999"})
+    for (const char* good : {"?i:", "(=a)*", "[^]]", "\\n*", "\\!\\=\\~\\-\\]", "?ium-i+:a", "(?um-:a)",
+                             "(?NALUWSEmbkix:a)", "a*!b+?c??d?!", "%a$", "#99999999999999999999"})
         EXPECT_NE(span_of(good, "")[0], '!') << good;
     EXPECT_EQ(span_of("a", "", mode_count), "!0 no such encoding mode");
     // Nesting is bounded instead of overflowing the stack; flat patterns need no recursion per item.
     EXPECT_EQ(span_of(nested(max_nesting + 1), ""), "!" + std::to_string(max_nesting) + " groups nested too deeply");
-    EXPECT_EQ(span_of(nested(100000), "")[0], '!');
     std::string flat, looks;
     for (int i = 0; i < 100000; ++i) flat += "a?a?", looks += "=a";
     EXPECT_EQ(span_of(flat, "b"), "0,0");
     EXPECT_EQ(span_of(looks, "b"), "none");
-    // A header at the pattern start sets the mode and the options of the whole pattern.
-    const struct {
-        const char* pattern = nullptr;
-        int mode, options, want_mode, want_options;
-    } headers[][3] = {{{"abc", A, IM, A, IM}, {"?w:a", A, 0, W, 0}, {"?iu:a", N, 0, U, I}},
-                      {{"?m-i-:a", A, IM, A, 0}, {"?AN:a", U, 0, N, 0}, {"?x+b:a", A, 0, A, LOC | option_ignore_width}},
-                      {{"(?w:a)", A, 0, A, 0}, {"?1:a", L, option_ignore_kana, L, option_ignore_kana}},
-                      {{"?ek:a", A, M, E, option_ignore_kana | M}}};
-    for (const auto& line : headers)
-        for (const auto& h : line) {
-            if (!h.pattern) continue;
-            Regular_Expression re(h.pattern, h.mode, h.options);
-            EXPECT_EQ(re.encoding_mode() * 100 + re.options(), h.want_mode * 100 + h.want_options) << h.pattern;
-        }
-}
-
-std::string joined(const std::vector<std::string_view>& pieces) {
-    std::string out;
-    for (auto piece : pieces) out.append(piece) += "|";
-    return out;
+    // A header at the pattern start sets the mode and the options of the whole pattern (mode * 100 + options).
+    const std::tuple<const char*, int, int, int> headers[] = {
+        {"abc", A, IM, A * 100 + IM}, {"?w:a", A, 0, W * 100},           {"?iu:a", N, 0, U * 100 + I},
+        {"?m-i-:a", A, IM, A * 100},  {"?AN:a", U, 0, N * 100},          {"?x+b:a", A, 0, A * 100 + (LOC | WIDTH)},
+        {"(?w:a)", A, 0, A * 100},    {"?1:a", L, KANA, L * 100 + KANA}, {"?ek:a", A, M, E * 100 + (KANA | M)}};
+    for (const auto& [pattern, mode, options, want] : headers) {
+        const Regular_Expression re(pattern, mode, options);
+        EXPECT_EQ(re.encoding_mode() * 100 + re.options(), want) << pattern;
+    }
 }
 
 // One operation's result as text. op: w matches_whole, s search from `arg`, c find_with_captures,
@@ -179,8 +159,12 @@ std::string operation(const Regular_Expression& re, char op, std::string_view te
             for (const auto& [number, part] : captures) out += " " + std::to_string(number) + "=" + std::string(part);
             return out;
         }
-        case 'p': return joined(re.split(text));
-        case 'a': return joined(re.find_all(text));
+        case 'p':
+        case 'a': {
+            std::string out;
+            for (auto piece : op == 'p' ? re.split(text) : re.find_all(text)) out.append(piece) += "|";
+            return out;
+        }
         default: return re.replace_all(text, arg);
     }
 }
@@ -196,11 +180,9 @@ TEST(Regexp, Operations) {
     } cases[][4] = {
         // matches_whole looks at the first way only.
         {{"", 'w', "", "yes"}, {"", 'w', "a", "no"}, {"ab|a", 'w', "ab", "yes"}, {"a|ab", 'w', "ab", "no"}},
-        {{"a*", 'w', "aaa", "yes"}, {"a*?", 'w', "aaa", "no"}, {"a+?$", 'w', "aaa", "yes"}, {"?1:", 'w', "", "yes"}},
-        // Searches never start at the text end; ^ sees the real text start.
+        // Searches never start at the text end; starts outside the text find nothing.
         {{"", 'c', "", "-1"}, {"", 'c', "ab", "0"}, {"$", 'c', "abc", "-1"}, {"$", 'c', "a\nb", "1", "", M}},
-        {{"b", 's', "abcb", "1:3,4", "2"}, {"b", 's', "abcb", "0:-1,-1", "4"}, {"b", 's', "abcb", "0:-1,-1", "99"}},
-        {{"b", 's', "abcb", "0:-1,-1", "-1"}, {"^a", 's', "aaa", "0:-1,-1", "1"}},
+        {{"b", 's', "abcb", "0:-1,-1", "99"}, {"b", 's', "abcb", "0:-1,-1", "-1"}},
         // Captures: the last report wins, even one that backtracking gives back; only a success reports.
         {{"(?1:[a-z]+)\\=(?2:[0-9]+)", 'c', "x id=42", "2 1=id 2=42"}, {"(?1:[a-z])*[a-z]", 'c', "abc", "0 1=c"}},
         {{"(?1:a(?1:b))", 'c', "ab", "0 1=b"}, {"(?1:a)(?1:b)", 'c', "ab", "0 1=a"}, {"(?1:a)x|b", 'c', "ab", "1"}},
@@ -210,13 +192,8 @@ TEST(Regexp, Operations) {
         {{",", 'p', "a,,b", "a||b|"}, {",", 'p', "a,", "a||"}, {",", 'p', "", "|"}, {"[0-9]+", 'a', "a1b22", "1|22|"}},
         {{"[0-9]+", 'a', "ab", ""}, {"^a", 'p', "aaa", "||||"}, {"x*", 'p', "abc", "|a|b|c|"}},
         {{"x*", 'a', "axxb", "|xx||"}, {"", 'a', "ab", "||"}},
-        // replace_all and its templates.
-        {{"b", 'r', "abcb", "a[b]c[b]", "[$&]"}, {"b", 'r', "ab", "aa|", "$`|"}, {"b", 'r', "abc", "a<c>c", "<$'>"}},
-        {{"b", 'r', "abc", "a$x$$c", "$1$x$$"}, {"b", 'r', "abc", "ax$c", "x$"}, {"^a", 'r', "aaa", "-aa", "-"}},
-        {{"(?1:src|href)\\=\"http://(?2:[^\"/]*)/", 'r', "<a HREF=\"http://ads.example/x\">",
-          "<a HREF=\"http://127.0.0.1:8080/ads.example/x\">", "$1=\"http://127.0.0.1:8080/$2/", IM}},
-        {{"x*", 'r', "axb", "-a--b", "-"}, {"", 'r', "ab", "-a-b", "-"}, {"<", 'r', "ab cd", "|ab |cd", "|"}},
-        {{"zz", 'r', "", "", "-"}, {"(?1:a)|(?2:b)", 'r', "ab", "[a][b]", "[$1$2]"}}};
+        // Templates past those compared with PCRE2: $ before an unknown letter, $$, and a $ at the end.
+        {{"b", 'r', "abc", "a$x$$c", "$1$x$$"}, {"b", 'r', "abc", "ax$c", "x$"}}};
     for (const auto& line : cases)
         for (const auto& c : line) {
             if (!c.want) continue;

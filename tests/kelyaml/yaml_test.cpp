@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <sstream>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -62,10 +63,8 @@ std::string error_of(const std::function<void()>& action) {
     return "(none)";
 }
 
-std::string spaces(std::size_t n) { return std::string(n, ' '); }
-
 TEST(YamlReader, Events) {
-    const std::string cut(ERROR_LINE_BYTES - 1, ' '), xs(ERROR_LINE_BYTES - 1, 'x'), long_key(70, 'k'),
+    const std::string cut(ERROR_LINE_BYTES - 1, ' '), xs(ERROR_LINE_BYTES - 1, 'x'), long_key(70, 'k'), pad(255, ' '),
         tabs(1 << 20, '\t');
     const struct {
         std::string text, events;
@@ -76,12 +75,11 @@ TEST(YamlReader, Events) {
           "[|{abc=def|abc=def|}|=abc def|='x'|{abc=1|abc=1|}|=abc  def |=-x|}|$"}},
         {{"Az09_a-Z*+\xC3\xA9: 1\n", "{|Az09_a-Z*+\xC3\xA9=1|}|$"}, {"a:\nb: 1", "{|a=|b=1|}|$"}},
         {{"a:\n  b:\n    - x\n    - y\n  c: 1\nd:\n  e: 2\n", "{|{a|[b|=x|=y|}|c=1|}|{d|e=2|}|}|$"}},
-        {{"a:\n  b:\n    c: 1\nd: 2", "{|{a|{b|c=1|}|}|d=2|}|$"}, {"a:\n  b:\nc: 1", "{|{a|b=|}|c=1|}|$"}},
         {{"- a: 1\n  b: 2\n- c: 3\n", "[|{a=1|a=1|b=2|}|{c=3|c=3|}|}|$"}, {"- a:\n  - x\n", "[|{a|a=|=x|}|}|$"}},
         {{"- a: 1\n   b: 2\n", "[|{a=1|a=1|!E2 \"   b: 2\""}, {"- a:\n    b: 1\n", "[|{a|{a|b=1|}|}|}|$"}},
-        {{"a:\n\tb: 1\n" + spaces(256) + "c: 2\nd: 3\n", "{|{a|b=1|c=2|}|d=3|}|$"}},
-        {{"a:\n" + spaces(255) + "b: 1\n\tc: 2\n", "{|{a|b=1|!E3 \"\tc: 2\""}},
-        {{"a:\n\tb: 1\n" + spaces(255) + "c: 2\n", "{|{a|b=1|}|c=2|}|$"}, {"a:\n#c\nb: 1\n", "{|a=|#c|b=1|}|$"}},
+        {{"a:\n\tb: 1\n" + pad + " c: 2\nd: 3\n", "{|{a|b=1|c=2|}|d=3|}|$"}},
+        {{"a:\n" + pad + "b: 1\n\tc: 2\n", "{|{a|b=1|!E3 \"\tc: 2\""}},
+        {{"a:\n\tb: 1\n" + pad + "c: 2\n", "{|{a|b=1|}|c=2|}|$"}, {"a:\n#c\nb: 1\n", "{|a=|#c|b=1|}|$"}},
         {{"a:\n    b: 1\n  c: 2\n  d: 3\n", "{|{a|b=1|}|c=2|!E4 \"  d: 3\""}, {"# c\nk: v\n", "# c|{|k=v|}|$"}},
         {{"a:\n  b: 1\n        # deep\n# shallow\n  c: 2\n", "{|{a|b=1|# deep|# shallow|c=2|}|}|$"}},
         {{"filter:\n# c\n  - uri: a\n", "{|filter=|# c|!E3 \"  - uri: a\""}, {"- ", "[|=|}|$"}, {"", "$"}},
@@ -91,7 +89,7 @@ TEST(YamlReader, Events) {
          {"- a:   ", "[|{a|a=|}|}|$"},
          {"\n \r\n# x\n\t\n", "# x|$"}},
         {{"\xEF\xBB\xBFk: v", "{|k=v|}|$"}, {"  a: 1\n", "!I1 \"  a: 1\""}, {"a: 1\n  b: 2\n", "{|a=1|!E2 \"  b: 2\""}},
-        {{"a: 1\n: x\n", "{|a=1|!E2 \": x\""}, {"a: 1\nb", "{|a=1|!E2 \"b\""}},
+        {{"a: 1\n: x\n", "{|a=1|!E2 \": x\""}, {"a: 1\nb", "{|a=1|!E2 \"b\""}, {"a:\n  b:\nc: 1", "{|{a|b=|}|c=1|}|$"}},
         // Which line an error names, and how it shows the line.
         {{"a: 1\n\n# c\n   \n  b: 2\n", "{|a=1|# c|!E5 \"  b: 2\""},
          {"a: 1\r\n\r\n  b: 2\r\n", "{|a=1|!E3 \"  b: 2\""}},
@@ -106,15 +104,12 @@ TEST(YamlReader, Events) {
           "{|a=1|!E2 \"  ??"
           "?(\xE6\x97\xA5??: 2\""}},
         // The header and the type.
-        {{"--- !zib\r\nk: v\n", "{|k=v|}|$", "zib"}, {"--- !zib\rk: v\n", "{|k=v|}|$", "zib"}},
-        {{"---   !   zib   \n", "$", "zib"},
-         {"---!zib\n", "$", "zib"},
-         {"\xEF\xBB\xBF--- !zib\nk: v\n", "{|k=v|}|$", "zib"}},
-        {{"--- !zib\n", "!T1 \"--- !zib\"", "Zib"}, {"--- !zib", "!I1 \"--- !zib\"", "zib"}},
-        {{"---\nk: v\n", "!I1 \"---\"", "zib"}, {"--- !\n", "!I1 \"--- !\""}, {"--- zib\n", "!I1 \"--- zib\"", "zib"}},
+        {{"--- !zib\r\nk: v\n", "{|k=v|}|$", "zib"}, {"---   !   zib   \n", "$", "zib"}},
+        {{"\xEF\xBB\xBF--- !zib\nk: v\n", "{|k=v|}|$", "zib"}, {"--- !zib", "!I1 \"--- !zib\"", "zib"}},
+        {{"---\nk: v\n", "!I1 \"---\"", "zib"}, {"--- !\n", "!I1 \"--- !\""}, {"--- !zib\n", "!T1 \"--- !zib\""}},
         {{"--- !zib extra\n", "!I1 \"--- !zib extra\"", "zib"}, {"--- !zib\n  k: v\n", "!I2 \"  k: v\"", "other"}},
-        {{"k: v\n", "!T1 \"k: v\"", "zib"}, {"", "!T1 \"\"", "zib"}, {"--- !zib\n", "!T1 \"--- !zib\""}},
-        {{"# c\n--- !zib\n", "!T1 \"# c\"", "zib"}, {"\xEF\xBB\xBF--- !zab\nk: v\n", "!T1 \"--- !zab\"", "zib"}},
+        {{"k: v\n", "!T1 \"k: v\"", "zib"}, {"# c\n--- !zib\n", "!T1 \"# c\"", "zib"}},
+        {{"\xEF\xBB\xBF--- !zab\nk: v\n", "!T1 \"--- !zab\"", "zib"}},
         {{"\xEF\xBB\xBF\xEF\xBB\xBF--- !zib\n", "!T1 \"\xEF\xBB\xBF--- !zib\"", "zib"}}};
     for (const auto& line : cases)
         for (const auto& c : line) EXPECT_EQ(c.events.empty() ? "" : read_events(c.text, c.type), c.events) << c.text;
@@ -123,14 +118,15 @@ TEST(YamlReader, Events) {
 // Skipping a block correctly is proved by the settings rows with unknown keys.
 TEST(YamlReader, ErrorsStickAndRunawayHandler) {
     // A broken line met by skip is a structure error, and the reader keeps failing instead of guessing.
-    Yaml_Reader broken("", "a:\n  b: 1\n   c: 2\nd: 3\n");
-    broken.next();
-    EXPECT_EQ(brief(error_of([&] { broken.skip(); })), "S3 \"   c: 2\"");
-    EXPECT_THROW(broken.next(), Yaml_Error);
-    EXPECT_THROW(broken.skip(), Yaml_Error);
-    Yaml_Reader first_child("", "a:\n  b\n");  // the skip fails on its first step
-    first_child.next();
-    EXPECT_EQ(brief(error_of([&] { first_child.skip(); })), "S2 \"  b\"");
+    // The second skip fails on its first step.
+    for (auto [text, error] :
+         {std::pair{"a:\n  b: 1\n   c: 2\nd: 3\n", "S3 \"   c: 2\""}, {"a:\n  b\n", "S2 \"  b\""}}) {
+        Yaml_Reader broken("", text);
+        broken.next();
+        EXPECT_EQ(brief(error_of([&] { broken.skip(); })), error);
+        EXPECT_THROW(broken.next(), Yaml_Error);
+        EXPECT_THROW(broken.skip(), Yaml_Error);
+    }
     // A Yaml_IO handler that runs past the end is stopped.
     Yaml_Reader runaway("", "a: 1\nb: 2\n");
     int calls = 0;
@@ -174,15 +170,14 @@ std::string read_rules(std::string_view text) {
         describe_rules(reader, rules);
     });
     if (error != "(none)") return "!" + brief(error);
-    std::string out;
+    std::ostringstream out;
     for (const auto& [uri, search, replace, weight, mask, enabled, mark, level, tags] : rules) {
-        out.append(uri).append(",").append(search).append(",").append(replace);
-        out += "," + std::to_string(weight) + "," + std::to_string(mask) + "," + std::to_string(enabled) + "," +
-               std::to_string(mark) + "," + std::to_string(level) + ",";
-        for (auto tag : tags) out.append(tag).append(" ");
-        out += ";";
+        out << uri << ',' << search << ',' << replace << ',' << weight << ',' << mask << ',' << enabled << ','
+            << std::uint32_t(mark) << ',' << +level << ',';
+        for (auto tag : tags) out << tag << ' ';
+        out << ';';
     }
-    return out;
+    return out.str();
 }
 
 TEST(YamlIO, ReadsInAnyOrderSkipsUnknownKeysAndLastWins) {
@@ -201,27 +196,23 @@ TEST(YamlIO, ReadsInAnyOrderSkipsUnknownKeysAndLastWins) {
         {{"--- !zib\nfilter:\n  - weight: -7\n    mask: 0x1F\n    enabled: no\n    mark: \xC3\xBC\xC3\xA9\n"
           "    level: 300\n    tags:\n      - a\n      # note\n      - b\n",
           ",,,-7,31,0,252,44,a  note b ;"}},
-        {{"--- !zib\nfilter:\n  - enabled: off\n    weight: \n    mask: 010\n    Enabled: no\n", ",,,0,8,1,45,0,;"}},
         // No "filter" sequence at all: the rules stay as they were (more in tests/program/rule_set_test.cpp).
         {{"--- !zib\n- uri: q\n", old}, {"--- !zib\n# first\nfilter:\n  - uri: q\n", old}},
         // A character field needs a valid first code point; the error names the entry's line.
         {{"--- !zib\nfilter:\n  - mark:\n", "!T3 \"  - mark:\""},
          {"--- !zib\r\n\r\nfilter:\n  - mark: \xC3\n", "!T4 \"  - mark: ?\""}},
-        {{"--- !zib\nfilter:\n  - mark:\n    uri: 2\n", "!T3 \"  - mark:\""}},
         // Entering a broken block is a next(); moving between children is a skip().
         {{"--- !zib\nfilter:\n  - uri: a\n     search: b\n", "!S4 \"     search: b\""}},
         {{"--- !zib\nfilter:\n# c\n  - uri: a\n", "!S4 \"  - uri: a\""}},
-        {{"--- !zib\nx:\n  - a\nfilter:\n  -\n  - uri: a\n", empty + "a,,,0,0,0,45,0,;"}},
         {{"--- !zib\nfilter:\n  - uri: a\n  - uri: b\n    search: c\n     x: 1\n", "!S6 \"     x: 1\""}}};
     for (const auto& line : cases)
         for (const auto& c : line) EXPECT_EQ(c.text ? read_rules(c.text) : "", c.rules) << c.text;
 }
 
 // Each letter one call: m and s begin a mapping or a sequence without key, e ends one, k writes an entry with a
-// key, i one without; n and 7 emit events of no kind and of an unknown kind; M is Yaml_IO's mapping, c a
-// character field holding a surrogate.
+// key, i one without; M is Yaml_IO's mapping, c a character field holding a surrogate.
 TEST(YamlWriter, OutputErrors) {
-    for (std::string_view calls : {"e", "k", "i", "mi", "sk", "mm", "ms", "mee", "n", "7", "mM", "mc"}) {
+    for (std::string_view calls : {"e", "k", "i", "mi", "sk", "mm", "ms", "mee", "mM", "mc"}) {
         Yaml_Writer w("");
         char32_t surrogate = 0xD800;
         const auto act = [&](char c) {
@@ -231,8 +222,6 @@ TEST(YamlWriter, OutputErrors) {
                 case 'e': return w.end();
                 case 'k': return w.entry("k", "v");
                 case 'i': return w.entry("", "v");
-                case 'n': return w.emit({Kind::none, "k", "v"});
-                case '7': return w.emit({static_cast<Kind>(7), "k", "v"});
                 case 'M': return w.mapping([] {});
                 default: return w.field("c", surrogate);
             }
@@ -242,8 +231,8 @@ TEST(YamlWriter, OutputErrors) {
     }
 }
 
-// Whatever the reader reads, written again and read back gives the same events, up to what the writer does
-// not write (keys of collections inside sequences, values of collection starts).
+// What the reader reads, written again: tabs, CRLF, and without what the writer does not write (keys of
+// collections inside sequences, values of collection starts).
 TEST(YamlWriter, RoundTrips) {
     std::string list = "--- !t\r\n\r\n";  // past the writer's first buffer
     for (int i = 0; i < 2000; ++i) list += "- " + std::to_string(i) + "\r\n";
@@ -252,14 +241,13 @@ TEST(YamlWriter, RoundTrips) {
          "  # between\n  - last\ntail: \t\n",
          "# lead\r\nroot:\r\n\t- plain\r\n\t- 'quoted' # x \r\n\t-\r\n\t\t- nested\r\n\t-\r\n\t\tk: v\r\n\t\tm:\r\n"
          "\t\t\tdeep: 1\r\n# between\r\n\t- last\r\ntail: \t\r\n"},
-        {"- a\n- b:\n    - c\n-\n  x: 1\n", ""},
+        {"- a\n- b:\n    - c\n-\n  x: 1\n", "- a\r\n-\r\n\tb:\r\n\t\t- c\r\n-\r\n\tx: 1\r\n"},
         {list, list}};
     for (const auto& [document, want] : written) {
         const std::string type = document.starts_with("--- !t") ? "t" : "";
         Yaml_Reader reader(type, document);
         Yaml_Writer writer(type);
         std::vector<Kind> open;
-        std::string expected;
         for (;; reader.next()) {
             Yaml_Event e = reader.event();
             if (e.kind == Kind::mapping_start || e.kind == Kind::sequence_start) {
@@ -269,13 +257,10 @@ TEST(YamlWriter, RoundTrips) {
             } else if (e.kind == Kind::collection_end) {
                 open.pop_back();
             }
-            expected += describe(e);
             writer.emit(e);
             if (e.kind == Kind::document_end) break;
-            expected += "|";
         }
-        EXPECT_EQ(read_events(writer.text(), type), expected) << document;
-        EXPECT_TRUE(want.empty() || writer.text() == want) << writer.text();
+        EXPECT_EQ(writer.text(), want) << document;
     }
     // Through Yaml_IO: one description writes and reads every field kind.
     std::vector<Rule> rules = {{"http://a/.*", "<b>", "", -5, 0xFFFFFFFFu, true, U'\u3042', 200, {"x", "y z"}},
@@ -292,17 +277,14 @@ TEST(YamlScalar, Numbers) {
         {{" \t\n\v\f\r 5", 5, 5}, {"- 5", 0, 0}, {"--5", 0, 0}, {"0x10", 0, 16}, {"0X1f", 0, 31}},
         {{"007", 7, 7}, {"010", 10, 8}, {"09", 9, 0}, {"0b101", 0, 5}, {"0B11", 0, 3}},
         {{"0b102", 0, 2}, {"0x", 0, 0}, {"0xg", 0, 0}, {"0", 0, 0}, {"1z", 1, 1}},
-        {{"2147483647", 2147483647, 2147483647u}, {"2147483648", -2147483647 - 1, 2147483648u}, {"4294967296", 0, 0}},
         {{"4294967297", 1, 1}, {"-2147483648", -2147483647 - 1, 2147483648u}, {std::string("3\0004", 3), 3, 3}},
         {{"0x123456789", 0, 0x23456789}, {"99999999999999999999", 1661992959, 0xFFFFFFFFu}},
-        {{"-99999999999999999999", -1661992959, 0}, {"9223372036854775807", -1, 0xFFFFFFFFu}},
         {{"-9223372036854775808", 0, 0}, {"-9223372036854775807", 1, 1}, {"0x7fffffffffffffffff", 0, 0xFFFFFFFFu}}};
     for (const auto& line : cases)
         for (const auto& [text, decimal, based] : line) {
             EXPECT_EQ(static_cast<std::int32_t>(yaml_decimal(text)), decimal) << text;
             EXPECT_EQ(yaml_based(text), based) << text;
         }
-    EXPECT_EQ(static_cast<std::uint8_t>(yaml_decimal("300")), 44);
     for (const char* text : {"", "false", "no", "0"}) EXPECT_FALSE(yaml_bool(text)) << text;
     for (const char* text : {"False", "NO", "off", "00", "true", " 0", "no "}) EXPECT_TRUE(yaml_bool(text)) << text;
 }
