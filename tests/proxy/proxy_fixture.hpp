@@ -80,9 +80,7 @@ public:
     }
 
     std::uint16_t port() const { return listener_.port(); }
-    std::string url(std::string_view path) const {
-        return "http://127.0.0.1:" + std::to_string(port()) + std::string(path);
-    }
+    std::string url(std::string_view path) const { return ("http://127.0.0.1:" + std::to_string(port())).append(path); }
     // Reads a request head (to its blank line) and records it.
     std::string read_request(Raw_Connection& c) { return record(c.read_until("\r\n\r\n")); }
     std::string record(std::string text) {
@@ -105,10 +103,7 @@ private:
 
 // An origin that reads each request and sends `answer`.
 inline Origin answering(std::string answer) {
-    return Origin([answer](Raw_Connection& c, Origin& o) {
-        o.read_request(c);
-        c.send_all(answer);
-    });
+    return Origin([answer](Raw_Connection& c, Origin& o) { o.read_request(c), c.send_all(answer); });
 }
 
 const std::string refusal_head = "HTTP/1.1 500 Proxy Error\r\nConnection: close\r\n\r\n\xEF\xBB\xBF";
@@ -170,8 +165,7 @@ protected:
     void wait_idle() {
         static bool stuck = false;
         for (int i = 0; i < (stuck ? 1 : 800); ++i) {
-            const std::string text = log.text();
-            if (count_of(text, " start (") == count_of(text, " end (")) {
+            if (const std::string text = log.text(); count_of(text, " start (") == count_of(text, " end (")) {
                 std::lock_guard lock(proxy::connection_lock);
                 if (proxy::active_connections == 0) return;
             }
