@@ -21,12 +21,17 @@ void append_expanded(std::string& out, std::string_view template_text, std::stri
             out += c;
             continue;
         }
-        switch (const char d = template_text[++i]) {
-            case '&': out.append(text.substr(start, end - start)); break;
-            case '`': out.append(text.substr(0, start)); break;
-            case '\'': out.append(text.substr(end)); break;
-            default: d >= '0' && d <= '9' ? out.append(capture(d - '0')) : out.append({'$', d});
-        }
+        const char d = template_text[++i];
+        if (d == '&')
+            out.append(text.substr(start, end - start));
+        else if (d == '`')
+            out.append(text.substr(0, start));
+        else if (d == '\'')
+            out.append(text.substr(end));
+        else if (d >= '0' && d <= '9')
+            out.append(capture(d - '0'));
+        else
+            out.append({'$', d});
     }
 }
 

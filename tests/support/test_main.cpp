@@ -14,19 +14,23 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// The limit, the running test's deadline (in clock ticks, 0: none) and its
-// name, read by a detached thread that never touches anything the program
-// destroys at exit.
-long seconds = 60;
-std::atomic<Clock::rep> deadline{0};
+// The running test's deadline (0: none) and name, read by a detached thread
+// that never touches anything the program destroys at exit.
+std::atomic<long long> deadline_ms{0};
 char running[512];
 
+long long now_ms() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch()).count();
+}
+
 struct Watchdog : testing::EmptyTestEventListener {
+    explicit Watchdog(long seconds) : seconds(seconds) {}
     void OnTestStart(const testing::TestInfo& test) override {
         std::snprintf(running, sizeof running, "%s.%s", test.test_suite_name(), test.name());
-        deadline.store((Clock::now() + std::chrono::seconds(seconds)).time_since_epoch().count());
+        deadline_ms.store(now_ms() + seconds * 1000);
     }
-    void OnTestEnd(const testing::TestInfo&) override { deadline.store(0); }
+    void OnTestEnd(const testing::TestInfo&) override { deadline_ms.store(0); }
+    long seconds;
 };
 
 }  // namespace
@@ -34,12 +38,14 @@ struct Watchdog : testing::EmptyTestEventListener {
 int main(int argc, char** argv) {
     testing::InitGoogleTest(&argc, argv);
     const char* text = std::getenv("BRINDLEMOOR_TEST_SECONDS");
-    if (text && std::strtol(text, nullptr, 10) > 0) seconds = std::strtol(text, nullptr, 10);
-    testing::UnitTest::GetInstance()->listeners().Append(new Watchdog);  // owned by GoogleTest
-    std::thread([] {
+    const long seconds = text && std::strtol(text, nullptr, 10) > 0 ? std::strtol(text, nullptr, 10) : 60;
+    testing::UnitTest::GetInstance()->listeners().Append(new Watchdog(seconds));  // owned by GoogleTest
+    std::thread([seconds] {
         for (;; std::this_thread::sleep_for(std::chrono::milliseconds(200))) {
-            if (const auto at = deadline.load(); at == 0 || Clock::now().time_since_epoch().count() < at) continue;
+            const long long deadline = deadline_ms.load();
+            if (deadline == 0 || now_ms() < deadline) continue;
             std::fprintf(stderr, "\n%s is still running after %ld s: stopped by the watchdog\n", running, seconds);
+            std::fflush(stderr);
             std::_Exit(1);
         }
     }).detach();
