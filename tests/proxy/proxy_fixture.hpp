@@ -26,11 +26,7 @@ namespace test {
 using namespace std::chrono_literals;
 
 // Runs `f`, ignoring what it throws: for peers the proxy may cut off.
-inline void quietly(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (...) {
-    }
+inline void quietly(const std::function<void()>& f) try { f(); } catch (...) {
 }
 
 inline std::size_t count_of(std::string_view text, std::string_view what) {
@@ -65,9 +61,8 @@ public:
     explicit Origin(Script script) : script_(std::move(script)) {
         thread_ = std::thread([this] {
             while (!stopping_) {
-                std::optional<Raw_Connection> next = listener_.accept_within(50);
                 try {
-                    if (next) script_(*next, *this);
+                    if (std::optional<Raw_Connection> next = listener_.accept_within(50)) script_(*next, *this);
                 } catch (const std::exception& e) {
                     ADD_FAILURE() << "origin script: " << e.what();
                 }
@@ -111,7 +106,6 @@ const std::string refusal_head = "HTTP/1.1 500 Proxy Error\r\nConnection: close\
 class Proxy_Fixture : public ::testing::Test {
 protected:
     void SetUp() override {
-        start_sockets();
         base::window_log = &log;
         base::error_log = &errors;
         port = unused_port();
@@ -132,8 +126,7 @@ protected:
         // write its lines into the next test's log: all end before the next.
         for (int i = 0; i < 800 && base::Thread::live_count() > 0; ++i) std::this_thread::sleep_for(10ms);
         EXPECT_EQ(base::Thread::live_count(), 0) << "handler threads still alive";
-        base::window_log = nullptr;
-        base::error_log = nullptr;
+        base::window_log = base::error_log = nullptr;
     }
 
     // Options for the connections accepted from now on.

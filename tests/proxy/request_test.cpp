@@ -11,13 +11,10 @@ namespace {
 
 // The message of what `parse` throws, or "accepted".
 template <class F>
-std::string refusal_of(F parse) {
-    try {
-        parse();
-        return "accepted";
-    } catch (const base::Exception& e) {
-        return e.message();
-    }
+std::string refusal_of(F parse) try {
+    return parse(), "accepted";
+} catch (const base::Exception& e) {
+    return e.message();
 }
 
 }  // namespace

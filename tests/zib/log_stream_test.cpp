@@ -67,8 +67,7 @@ protected:
         ASSERT_NE(window, nullptr);
     }
     void close_window() {  // as the Exit command does; the loop runs out with the quit message
-        MSG msg;
-        if (DestroyWindow(window))
+        if (MSG msg; DestroyWindow(window))
             while (GetMessageW(&msg, nullptr, 0, 0) > 0) DispatchMessageW(&msg);
     }
     Log_Stream& stream(std::size_t bound = LOG_QUEUE_LINES) { return streams_.emplace_back(bound); }
