@@ -26,11 +26,7 @@ namespace test {
 using namespace std::chrono_literals;
 
 // Runs `f`, ignoring what it throws: for peers the proxy may cut off.
-inline void quietly(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (...) {
-    }
+inline void quietly(const std::function<void()>& f) try { f(); } catch (...) {
 }
 
 inline std::size_t count_of(std::string_view text, std::string_view what) {
@@ -65,9 +61,8 @@ public:
     explicit Origin(Script script) : script_(std::move(script)) {
         thread_ = std::thread([this] {
             while (!stopping_) {
-                std::optional<Raw_Connection> next = listener_.accept_within(50);
                 try {
-                    if (next) script_(*next, *this);
+                    if (std::optional<Raw_Connection> next = listener_.accept_within(50)) script_(*next, *this);
                 } catch (const std::exception& e) {
                     ADD_FAILURE() << "origin script: " << e.what();
                 }
@@ -80,9 +75,7 @@ public:
     }
 
     std::uint16_t port() const { return listener_.port(); }
-    std::string url(std::string_view path) const {
-        return "http://127.0.0.1:" + std::to_string(port()) + std::string(path);
-    }
+    std::string url(std::string_view path) const { return ("http://127.0.0.1:" + std::to_string(port())).append(path); }
     // Reads a request head (to its blank line) and records it.
     std::string read_request(Raw_Connection& c) { return record(c.read_until("\r\n\r\n")); }
     std::string record(std::string text) {
@@ -105,10 +98,7 @@ private:
 
 // An origin that reads each request and sends `answer`.
 inline Origin answering(std::string answer) {
-    return Origin([answer](Raw_Connection& c, Origin& o) {
-        o.read_request(c);
-        c.send_all(answer);
-    });
+    return Origin([answer](Raw_Connection& c, Origin& o) { o.read_request(c), c.send_all(answer); });
 }
 
 const std::string refusal_head = "HTTP/1.1 500 Proxy Error\r\nConnection: close\r\n\r\n\xEF\xBB\xBF";
@@ -116,7 +106,6 @@ const std::string refusal_head = "HTTP/1.1 500 Proxy Error\r\nConnection: close\
 class Proxy_Fixture : public ::testing::Test {
 protected:
     void SetUp() override {
-        start_sockets();
         base::window_log = &log;
         base::error_log = &errors;
         port = unused_port();
@@ -137,8 +126,7 @@ protected:
         // write its lines into the next test's log: all end before the next.
         for (int i = 0; i < 800 && base::Thread::live_count() > 0; ++i) std::this_thread::sleep_for(10ms);
         EXPECT_EQ(base::Thread::live_count(), 0) << "handler threads still alive";
-        base::window_log = nullptr;
-        base::error_log = nullptr;
+        base::window_log = base::error_log = nullptr;
     }
 
     // Options for the connections accepted from now on.
@@ -170,8 +158,7 @@ protected:
     void wait_idle() {
         static bool stuck = false;
         for (int i = 0; i < (stuck ? 1 : 800); ++i) {
-            const std::string text = log.text();
-            if (count_of(text, " start (") == count_of(text, " end (")) {
+            if (const std::string text = log.text(); count_of(text, " start (") == count_of(text, " end (")) {
                 std::lock_guard lock(proxy::connection_lock);
                 if (proxy::active_connections == 0) return;
             }

@@ -1,6 +1,5 @@
 #include "loopback.hpp"
 
-#include <mutex>
 #include <stdexcept>
 
 #include "socket/socket.hpp"
@@ -16,7 +15,7 @@ bool poll_for(std::intptr_t handle, short events, int milliseconds) {
     return WSAPoll(&p, 1, milliseconds) > 0;
 }
 
-void fail(const char* what) { throw std::runtime_error(std::string("test ") + what); }
+[[noreturn]] void fail(const char* what) { throw std::runtime_error(std::string("test ") + what); }
 
 void wait_for(std::intptr_t handle, short events, const char* what) {
     if (!poll_for(handle, events, wait_limit_ms)) fail(what);
@@ -39,10 +38,7 @@ SOCKET bound(const sockaddr_in& a) {
 }
 }  // namespace
 
-void start_sockets() {
-    static std::once_flag once;
-    std::call_once(once, [] { sockets::socket_startup(); });
-}
+void start_sockets() { [[maybe_unused]] static const bool started = (sockets::socket_startup(), true); }
 
 void Raw_Connection::send_all(std::string_view data) {
     // Non-blocking while sending, so that a peer that stops reading fails the send after the limit.
@@ -69,12 +65,8 @@ std::string Raw_Connection::read_some(std::size_t limit) {
 }
 
 std::string Raw_Connection::read_until(std::string_view marker) {
-    std::string all;
-    while (marker.empty() || all.find(marker) == std::string::npos) {
-        std::string piece = read_some();
-        if (piece.empty()) break;
-        all += piece;
-    }
+    std::string all, piece;
+    while ((marker.empty() || all.find(marker) == std::string::npos) && !(piece = read_some()).empty()) all += piece;
     return all;
 }
 
@@ -103,9 +95,8 @@ Raw_Listener::Raw_Listener() {
 }
 
 Raw_Connection Raw_Listener::accept() {
-    std::optional<Raw_Connection> c = accept_within(wait_limit_ms);
-    if (!c) fail("accept: no connection");
-    return std::move(*c);
+    if (std::optional<Raw_Connection> c = accept_within(wait_limit_ms)) return std::move(*c);
+    fail("accept: no connection");
 }
 
 std::optional<Raw_Connection> Raw_Listener::accept_within(int milliseconds) {

@@ -18,7 +18,6 @@ void start_sockets();
 
 class Raw_Connection {
 public:
-    Raw_Connection() = default;
     explicit Raw_Connection(std::intptr_t handle) : handle_(handle) {}
     Raw_Connection(Raw_Connection&& other) noexcept : handle_(std::exchange(other.handle_, -1)) {}
     ~Raw_Connection() { close(); }
