@@ -4,9 +4,11 @@
 # over TLS behind a tunnel), driven with curl, headless Chromium and signals;
 # and its rule tester as README.md shows it.
 # Usage: program_e2e.py PROGRAM README [--sanitized]
-import functools, http.server, os, re, shlex, shutil, signal, socket, ssl, subprocess, sys, tempfile, threading
-import time, unittest
+import functools, http.server, os, re, shlex, shutil, signal, subprocess, sys, tempfile, unittest
 from pathlib import Path
+
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), '..', 'support'))
+from loopback_origin import port_open, serve, wait_until  # noqa: E402
 
 PROGRAM, README = (os.path.abspath(a) for a in sys.argv[1:3])
 SANITIZED = '--sanitized' in sys.argv  # a sanitizer keeps memory of its own: the bound is not checked there
@@ -19,28 +21,6 @@ LONG = b'<p>moor</p>' + b'x' * 120 + b'z y<p>heath</p>'  # where a chain of gree
 SPAN = b'<span id="rewritten">' + b'x' * 500 + b'</span>'  # lengthens the page
 
 
-def serve(directory, context=None):
-    handler = functools.partial(http.server.SimpleHTTPRequestHandler, directory=directory)
-    server = http.server.ThreadingHTTPServer(('127.0.0.1', 0), handler)  # with daemon threads
-    if context:
-        server.socket = context.wrap_socket(server.socket, server_side=True)
-    threading.Thread(target=server.serve_forever, daemon=True).start()
-    return server
-
-
-def port_open(port):
-    with socket.socket() as s:
-        s.settimeout(0.5)
-        return s.connect_ex(('127.0.0.1', port)) == 0
-
-
-def wait_until(condition, what, seconds=10.0):
-    deadline = time.monotonic() + seconds
-    while not condition():
-        assert time.monotonic() < deadline, 'timed out waiting for ' + what
-        time.sleep(0.05)
-
-
 def settings(rules, head=''):
     return '--- !zib\n' + head + 'filter:\n' + ''.join('  - uri: %s\n    search: %s\n' % (uri, search) + (
         '    replace: %s\n' % replace if replace is not None else '') for uri, search, replace in rules)
@@ -50,11 +30,11 @@ def curl(url, *extra, proxy=('-x', PROXY)):
     return subprocess.run(['curl', '-sS', '--max-time', '60', *proxy, *extra, url], capture_output=True, timeout=90).stdout
 
 
-def chromium(url):
+def chromium(url, *extra):
     with tempfile.TemporaryDirectory(prefix='chromium-') as profile:
         return subprocess.run(['chromium', '--headless', '--no-sandbox', '--disable-gpu', '--no-first-run',
                                '--disable-background-networking', '--user-data-dir=' + profile,
-                               '--proxy-server=' + PROXY, '--proxy-bypass-list=<-loopback>', '--dump-dom', url],
+                               '--proxy-server=' + PROXY, '--proxy-bypass-list=<-loopback>', *extra, '--dump-dom', url],
                               capture_output=True, timeout=120).stdout
 
 
@@ -80,7 +60,8 @@ class Program_Test(unittest.TestCase):
         cls.addClassCleanup(shutil.rmtree, cls.www, True)
         for name, data in (('page.html', PAGE), ('long.html', LONG), ('big.bin', BIG), ('huge.html', BIG)):
             Path(cls.www, name).write_bytes(data)
-        cls.origin = serve(cls.www)
+        cls.files = functools.partial(http.server.SimpleHTTPRequestHandler, directory=cls.www)
+        cls.origin = serve(cls.files)
         cls.addClassCleanup(lambda: cls.origin.shutdown() or cls.origin.server_close())
         cls.base = 'http://127.0.0.1:%d' % cls.origin.server_address[1]
 
@@ -147,12 +128,7 @@ class Program_Test(unittest.TestCase):
 
     def test_browser_page_and_https_tunnel(self):
         # (Compressed answers: the proxy's own tests, and the Windows program's run.)
-        cert, key = self.dir + '/cert.pem', self.dir + '/key.pem'
-        subprocess.run(['openssl', 'req', '-x509', '-newkey', 'rsa:2048', '-nodes', '-keyout', key, '-out', cert, '-days',
-                        '1', '-subj', '/CN=127.0.0.1'], check=True, capture_output=True, timeout=60)
-        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-        context.load_cert_chain(cert, key)
-        tls = serve(self.www, context)
+        tls = serve(self.files, self.dir)
         self.addCleanup(lambda: tls.shutdown() or tls.server_close())
         p = self.start(settings([('.*', 'Brindlemoor filters', SPAN.decode())],
                                 'tunnel_ports: 443, %d\n' % tls.server_address[1]))
@@ -164,6 +140,7 @@ class Program_Test(unittest.TestCase):
         # Through the tunnel the page is not filtered.
         url = 'https://127.0.0.1:%d/page.html' % tls.server_address[1]
         self.assertEqual(curl(url, '-k'), PAGE)
+        self.assertIn(b'Brindlemoor filters <b>pages</b>', chromium(url, '--ignore-certificate-errors'))
         self.assertEqual(self.stop(p), (0, ''))
 
 
