@@ -9,7 +9,6 @@
 
 #include <string>
 #include <tuple>
-#include <vector>
 
 #include "kelregexp/regular_expression.hpp"
 

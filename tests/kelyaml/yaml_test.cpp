@@ -252,11 +252,9 @@ TEST(YamlWriter, RoundTrips) {
             Yaml_Event e = reader.event();
             if (e.kind == Kind::mapping_start || e.kind == Kind::sequence_start) {
                 if (open.empty() || open.back() == Kind::sequence_start) e.key = {};
-                e.value = {};
-                open.push_back(e.kind);
-            } else if (e.kind == Kind::collection_end) {
-                open.pop_back();
+                e.value = {}, open.push_back(e.kind);
             }
+            if (e.kind == Kind::collection_end) open.pop_back();
             writer.emit(e);
             if (e.kind == Kind::document_end) break;
         }

@@ -7,7 +7,6 @@
 #include <map>
 #include <mutex>
 #include <stdexcept>
-#include <string>
 #include <thread>
 #include <utility>
 
