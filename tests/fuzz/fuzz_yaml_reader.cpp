@@ -51,7 +51,7 @@ void check_error(const Yaml_Error& e, std::string_view text) {
     for (std::size_t i = 0, n; i < m.size(); i += n)
         check((n = yaml_utf8(yaml_first_code_point(std::string_view(m).substr(i)).value_or(0xD800)).size()) > 0);
     // At most one line per line-break byte (CR LF counts twice: a bound, not the count).
-    const std::size_t line = std::strtoul(m.c_str() + at + 9, nullptr, 10);
+    const long line = std::strtol(m.c_str() + at + 9, nullptr, 10);
     check(line >= 1 && line <= 1 + std::ranges::count(text, '\n') + std::ranges::count(text, '\r'));
 }
 
