@@ -113,6 +113,15 @@ TEST(YamlReader, Events) {
         {{"\xEF\xBB\xBF\xEF\xBB\xBF--- !zib\n", "!T1 \"\xEF\xBB\xBF--- !zib\"", "zib"}}};
     for (const auto& line : cases)
         for (const auto& c : line) EXPECT_EQ(c.events.empty() ? "" : read_events(c.text, c.type), c.events) << c.text;
+    // Ten thousand levels are read, and skipped as the root's subtree, without recursion.
+    std::string deep;
+    for (std::size_t i = 0; i < 10000; ++i) deep += std::string(i, ' ') + "k:\n";
+    const std::string events = read_events(deep + std::string(10000, ' ') + "- leaf\n");
+    EXPECT_EQ(std::ranges::count(events, '{'), 10000);
+    EXPECT_EQ(std::ranges::count(events, '}'), 10001);  // the innermost sequence closes too
+    Yaml_Reader root("", deep);
+    root.skip();
+    EXPECT_EQ(root.event().kind, Kind::document_end);
 }
 
 // Skipping a block correctly is proved by the settings rows with unknown keys.

@@ -14,8 +14,8 @@ using test::packed;
 using test::Packing;
 
 TEST(Content_Coding, OfferedCodings) {
-    // What the browser offers, what the origin is offered. (The codings
-    // answers name: the proxy's own tests, with real answers.)
+    // What the browser offers, what the origin is offered. (The codings that
+    // answers name: in the proxy's own tests, with real answers.)
     const std::pair<std::string_view, std::string_view> offers[] = {{"br;q=1, gzip;q=0.8, *", "gzip;q=0.8"},
                                                                     {"GZIP,x-gzip , Deflate", "GZIP, x-gzip, Deflate"},
                                                                     {"identity", "identity"},

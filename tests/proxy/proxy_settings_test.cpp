@@ -84,5 +84,7 @@ TEST(Proxy_Settings, LoadedWithTheRulesAndABadValueChangesNothing) {
                  kelyaml::Yaml_Error);
     EXPECT_EQ(proxy_options->get()->idle_limit, 7s);
     EXPECT_EQ(zib::apply_rules("http://x/", "moor"), "MOOR");  // the filter list keeps its meaning
+    zib::load_settings_text(settings(""));                     // a text without the keys brings the defaults back
+    EXPECT_EQ(proxy_options->get()->idle_limit, 300s);
     base::window_log = base::error_log = nullptr;
 }
