@@ -13,7 +13,7 @@ constexpr Address loopback_address = 0x0100007F;  // 127.0.0.1 in network order 
 
 }  // namespace
 
-// Failures to resolve: in http_client_test.cpp; to connect: the proxy's tests and
+// Failures to resolve and to connect: the proxy's refusal rows and
 // program_e2e.py. Large sends, a reset peer, time limits, waits on several sockets
 // and non-blocking transfers are driven by the proxy's end-to-end tests.
 TEST(Socket, ResolveBindAcceptAndClose) {
