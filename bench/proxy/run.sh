@@ -155,6 +155,9 @@ fetch() {  # name path -> curl's -w output
     [[ -n $via ]] && args+=(-x "http://$via")
     curl "${args[@]}" "$origin/$2" || die "$1: fetching /$2 failed"
     cmp -s "$dir/out" "$dir/www/$2" || die "$1: /$2 arrived damaged or incomplete"
+    # Gone before the next fetch: cutting a 256 MiB file short would be
+    # counted as that fetch's time.
+    rm -f "$dir/out"
 }
 
 tinyproxy_names=""

@@ -31,7 +31,6 @@
 #include "zib/log_stream.hpp"
 #include "zib/tray_icon.hpp"
 
-using zib::list_box_proc;
 using zib::Log_Stream;
 using zib::tray_icon;
 using zib::WM_LOG_LINES;
