@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "base/page_buffers.hpp"
 #include "base/streams.hpp"
 #include "http/header.hpp"
 #include "proxy/body_decoder.hpp"
@@ -89,7 +90,10 @@ void pass_unfiltered(const Relay& relay, const Response_Head& head, std::string&
 
 void relay_html(const Relay& relay, Response_Head& head) {
     const int id = relay.thread_id;
-    std::string raw = std::move(head.body);  // the body as received (coded or not)
+    // The body as received (coded or not), in storage kept from earlier pages.
+    std::string raw = base::take_page_buffer();
+    raw.append(head.body);
+    head.body.clear();
     std::uint64_t received = raw.size();
     if (head.has_length && head.content_length > relay.html_limit)
         return pass_unfiltered(relay, head, raw, received, over_limit(relay, "Content-Length"));
@@ -141,6 +145,7 @@ void relay_html(const Relay& relay, Response_Head& head) {
     else
         relay.browser.send(head.has_length ? with_content_length(head.header, body.size()) : head.header);
     relay.browser.send(body);
+    base::give_page_buffer(std::move(body));
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include "proxy/proxy_thread.hpp"
 #include "socket/socket.hpp"
 #include "win32/console.hpp"
+#include "win32/memory.hpp"
 #include "win32/signals.hpp"
 #include "win32/text.hpp"
 #include "win32/windows.hpp"
@@ -63,6 +64,7 @@ Proxy_Thread* listener = nullptr;
 
 int run(HINSTANCE instance) {
     socket_startup();
+    win32::prepare_page_memory();
 
     if (FindWindowW(class_name, nullptr)) throw Exception("二重起動になります");
 

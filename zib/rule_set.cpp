@@ -3,6 +3,7 @@
 #include <mutex>
 
 #include "base/exception.hpp"
+#include "base/page_buffers.hpp"
 #include "base/streams.hpp"
 #include "kelyaml/yaml_reader.hpp"
 #include "win32/file.hpp"
@@ -79,33 +80,6 @@ void log_gave_up(const char* what, const Match_Budget_Error& e, std::size_t inde
 }
 
 using Clock = std::chrono::steady_clock;
-
-// Storage for rewritten pages, kept from one page to the next: memory of a
-// page's size that is fresh from the system costs more to touch than the
-// rules take to fill it. A few buffers (pages filtered at once) of a bounded
-// size are kept; anything else is given back.
-class Scratch_Pool {
-public:
-    std::string take() {
-        std::lock_guard lock(lock_);
-        if (kept_.empty()) return {};
-        std::string buffer = std::move(kept_.back());
-        kept_.pop_back();
-        return buffer;
-    }
-    void give(std::string buffer) {
-        if (buffer.capacity() == 0 || buffer.capacity() > max_size) return;
-        buffer.clear();
-        std::lock_guard lock(lock_);
-        if (kept_.size() < max_count) kept_.push_back(std::move(buffer));
-    }
-
-private:
-    static constexpr std::size_t max_count = 2;
-    static constexpr std::size_t max_size = 4u << 20;
-    std::mutex lock_;
-    std::vector<std::string> kept_;
-} scratch_pool;
 
 // Rule i's URI test, with the recovery of any error but an exhausted budget:
 // logged, the pattern built anew (for this call only: the shared one may be
@@ -251,7 +225,7 @@ std::string apply_rules(std::string_view uri, std::string html) {
 
 std::string apply_rules_observed(std::string_view uri, std::string html, const Rule_Observer& observer) {
     const auto list = current_rules();
-    std::string scratch = scratch_pool.take();
+    std::string scratch = base::take_page_buffer();
     for (std::size_t i = 0; i < list->size(); ++i) {
         const Rule& rule = (*list)[i];
         if (!rule.valid) continue;
@@ -263,7 +237,7 @@ std::string apply_rules_observed(std::string_view uri, std::string html, const R
         outcome.time = Clock::now() - start;
         observer(outcome);
     }
-    scratch_pool.give(std::move(scratch));
+    base::give_page_buffer(std::move(scratch));
     return html;
 }
 

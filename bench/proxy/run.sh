@@ -188,14 +188,18 @@ for name in $tinyproxy_names; do
         brindlemoor) result[$name,rss]=$(peak_kib "$ours_pid") ;;
         *) result[$name,rss]=- ;;
     esac
-
-    # The 1 MiB HTML page, mean time of several fetches.
-    total=0
-    for _ in $(seq "$html_rounds"); do
+done
+# The 1 MiB HTML page, mean time of several fetches, through each in turn so
+# that all three see the same machine.
+declare -A html_total=([nginx]=0 [tinyproxy]=0 [brindlemoor]=0)
+for _ in $(seq "$html_rounds"); do
+    for name in $tinyproxy_names; do
         t=$(fetch "$name" page.html '%{time_total}')
-        total=$(python3 -c "print($total + $t)")
+        html_total[$name]=$(python3 -c "print(${html_total[$name]} + $t)")
     done
-    result[$name,html]=$(python3 -c "print($total / $html_rounds * 1000)")
+done
+for name in $tinyproxy_names; do
+    result[$name,html]=$(python3 -c "print(${html_total[$name]} / $html_rounds * 1000)")
 done
 result[brindlemoor,rss_all]=$(peak_kib "$ours_pid")
 kill -0 "$ours_pid" 2>/dev/null || die "brindlemoor ended during the run"
