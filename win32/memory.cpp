@@ -10,6 +10,13 @@ void win32::prepare_page_memory() noexcept {}
 void win32::release_free_memory() noexcept { HeapCompact(GetProcessHeap(), 0); }
 #elif defined(__GLIBC__)
 #include <malloc.h>
+
+#include <cstddef>
+
+namespace {
+constexpr std::size_t free_worth_releasing = std::size_t{1} << 20;
+}
+
 void win32::prepare_page_memory() noexcept {
     // glibc maps every block over 128 KiB afresh and raises that bound only
     // once such a block has been freed, so the first two pages each paid
@@ -19,7 +26,12 @@ void win32::prepare_page_memory() noexcept {
     mallopt(M_MMAP_THRESHOLD, 2 << 20);
     mallopt(M_TRIM_THRESHOLD, 4 << 20);
 }
-void win32::release_free_memory() noexcept { malloc_trim(0); }
+void win32::release_free_memory() noexcept {
+    // Handing back costs the next page a fault per 4 KiB it touches again, so
+    // a few hundred kilobytes left free between pages stay; a burst's worth
+    // goes back.
+    if (mallinfo2().fordblks >= free_worth_releasing) malloc_trim(0);
+}
 #else
 void win32::prepare_page_memory() noexcept {}
 void win32::release_free_memory() noexcept {}
