@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "base/page_buffers.hpp"
 #include "base/streams.hpp"
@@ -102,6 +103,7 @@ void relay_html(const Relay& relay, Response_Head& head) {
     std::optional<Body_Decoder> decoder;
     if (head.coding != Content_Coding::identity) {
         decoder.emplace(head.coding, relay.html_limit);
+        decoder->output() = base::take_page_buffer();  // the decoded page, in kept storage too
         decoder->feed(raw);
     }
     auto stopped = [&] {
@@ -132,8 +134,7 @@ void relay_html(const Relay& relay, Response_Head& head) {
                                    head.coding_value + " body not decodable: " + std::string(decoder->problem()));
         window_log->printf("#%d decoded %s: %d byte\n", id, std::string(coding_name(head.coding)).c_str(),
                            length_of(decoder->output()));
-        raw.clear();
-        raw.shrink_to_fit();
+        base::give_page_buffer(std::exchange(raw, {}));
     }
 
     std::string body = relay.html_filter(relay.target, decoder ? std::move(decoder->output()) : std::move(raw));
