@@ -9,7 +9,7 @@
 #   one page at a time and two at once, fetched in turn through each proxy.
 #
 #   bench/proxy/run.sh [path/to/brindlemoor]      (default: build/native/brindlemoor)
-#   REQUESTS=20000 HTML_ROUNDS=20 FILTER_ROUNDS=40 bench/proxy/run.sh   (the defaults)
+#   REQUESTS=20000 AB_ROUNDS=4 HTML_ROUNDS=20 FILTER_ROUNDS=40 bench/proxy/run.sh   (the defaults)
 #   COMPARE=privoxy bench/proxy/run.sh            (one comparison only: tinyproxy or privoxy)
 #
 # Brindlemoor's port is fixed (8080): the run refuses to start if it is taken.
@@ -21,6 +21,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 repo=$(cd "$here/../.." && pwd)
 proxy_bin=${1:-$repo/build/native/brindlemoor}
 requests=${REQUESTS:-20000}
+ab_rounds=${AB_ROUNDS:-4}
 html_rounds=${HTML_ROUNDS:-20}
 filter_rounds=${FILTER_ROUNDS:-40}
 compare=" ${COMPARE:-tinyproxy privoxy} "
@@ -171,18 +172,42 @@ for name in $tinyproxy_names; do
         best=$(python3 -c "print(max($best, $speed / 1e6))")
     done
     result[$name,stream]=$best
-
-    # 1 KiB, 50 clients, one request per connection.
-    args=(-q -n "$requests" -c "$concurrency" -s 30)
-    [[ -n ${proxy_of[$name]} ]] && args+=(-X "${proxy_of[$name]}")
-    timeout 300 ab "${args[@]}" "$origin/small.bin" >"$dir/ab-$name.txt" 2>&1 || die "$name: ab failed: $(tail -3 "$dir/ab-$name.txt")"
-    result[$name,rps]=$(awk '/^Requests per second:/ {print $4}' "$dir/ab-$name.txt")
-    result[$name,p99]=$(awk '$1 == "99%" {print $2}' "$dir/ab-$name.txt")
+done
+# 1 KiB, 50 clients, one request per connection. The requests go in rounds
+# through each in turn, as the HTML fetches below do: over the minutes of a
+# run this machine's pace drifts by 15 % and more, and one block per proxy
+# would compare them at different paces.
+per_round=$((requests / ab_rounds))
+declare -A ab_seconds=([nginx]=0 [tinyproxy]=0 [brindlemoor]=0)
+for round in $(seq "$ab_rounds"); do
+    for name in $tinyproxy_names; do
+        # -g: one line per request, for the percentile and the longest connect over all rounds.
+        args=(-q -n "$per_round" -c "$concurrency" -s 30 -g "$dir/ab-$name-$round.tsv")
+        [[ -n ${proxy_of[$name]} ]] && args+=(-X "${proxy_of[$name]}")
+        timeout 300 ab "${args[@]}" "$origin/small.bin" >"$dir/ab-$name.txt" 2>&1 ||
+            die "$name: ab failed: $(tail -3 "$dir/ab-$name.txt")"
+        failed=$(awk '/^Failed requests:/ {print $3}' "$dir/ab-$name.txt")
+        non2xx=$(awk '/^Non-2xx responses:/ {print $3}' "$dir/ab-$name.txt")
+        [[ $failed == 0 && -z $non2xx ]] || die "$name: ab saw $failed failed and ${non2xx:-0} non-2xx answers"
+        seconds=$(awk '/^Time taken for tests:/ {print $5}' "$dir/ab-$name.txt")
+        ab_seconds[$name]=$(python3 -c "print(${ab_seconds[$name]} + $seconds)")
+    done
+done
+for name in $tinyproxy_names; do
+    # Columns: start time, seconds, connect, processing, total, waiting (ms).
     # A connect that took a second or more is a dropped SYN (full listen queue).
-    result[$name,connect]=$(awk '$1 == "Connect:" {print $6}' "$dir/ab-$name.txt")
-    failed=$(awk '/^Failed requests:/ {print $3}' "$dir/ab-$name.txt")
-    non2xx=$(awk '/^Non-2xx responses:/ {print $3}' "$dir/ab-$name.txt")
-    [[ $failed == 0 && -z $non2xx ]] || die "$name: ab saw $failed failed and ${non2xx:-0} non-2xx answers"
+    read -r "result[$name,rps]" "result[$name,p99]" "result[$name,connect]" < <(python3 - "$dir/ab-$name-"*.tsv <<PY
+import sys
+connect, total = [], []
+for path in sys.argv[1:]:
+    for line in open(path).readlines()[1:]:
+        fields = line.rstrip("\n").split("\t")
+        connect.append(int(fields[2]))
+        total.append(int(fields[4]))
+total.sort()
+print($per_round * $ab_rounds / ${ab_seconds[$name]}, total[int(len(total) * 0.99)], max(connect))
+PY
+    )
     case $name in
         tinyproxy) result[$name,rss]=$(peak_kib "$tiny_pid") ;;
         brindlemoor) result[$name,rss]=$(peak_kib "$ours_pid") ;;
