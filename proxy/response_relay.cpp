@@ -141,11 +141,20 @@ void relay_html(const Relay& relay, Response_Head& head) {
     decoder.reset();
     // The header goes out after filtering so that its length matches the body
     // sent; a decoded body goes out as it is now, without a coding.
+    std::string header;
     if (head.coding != Content_Coding::identity)
-        relay.browser.send(with_content_length(without_content_encoding(head.header), body.size(), true));
+        header = with_content_length(without_content_encoding(head.header), body.size(), true);
     else
-        relay.browser.send(head.has_length ? with_content_length(head.header, body.size()) : head.header);
-    relay.browser.send(body);
+        header = head.has_length ? with_content_length(head.header, body.size()) : std::move(head.header);
+    // A page up to one buffer's size goes out with its header in one send (one
+    // segment, one wake of the browser); a larger one is not copied for that.
+    if (body.size() <= relay.buffer.size()) {
+        header.append(body);
+        relay.browser.send(header);
+    } else {
+        relay.browser.send(header);
+        relay.browser.send(body);
+    }
     base::give_page_buffer(std::move(body));
 }
 
@@ -162,11 +171,14 @@ void relay_response(const Relay& relay) {
         return pass_unfiltered(relay, head, head.body, received,
                                "content coding " + head.coding_value + " not decodable");
     }
-    relay.browser.send(head.header);
-    relay.browser.send(head.body);
+    // Header and the body bytes that came with it in one send: a small answer
+    // then leaves in one segment and wakes the browser once.
     const std::uint64_t received = head.body.size();
+    std::string first = std::move(head.header);
+    first.append(head.body);
     head.body.clear();
     head.body.shrink_to_fit();
+    relay.browser.send(first);
     stream_rest(relay, head, received);
 }
 
