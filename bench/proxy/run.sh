@@ -233,7 +233,7 @@ done
 result[brindlemoor,rss_all]=$(peak_kib "$ours_pid")
 kill -0 "$ours_pid" 2>/dev/null || die "brindlemoor ended during the run"
 
-[[ -z $tinyproxy_names ]] || python3 - "$requests" "$concurrency" <<PY
+[[ -z $tinyproxy_names ]] || python3 - "$((per_round * ab_rounds))" "$concurrency" <<PY
 import sys
 r = {
     "stream": (${result[nginx,stream]}, ${result[tinyproxy,stream]}, ${result[brindlemoor,stream]}),
