@@ -166,6 +166,9 @@ TEST_F(Proxy, AnswersFilteredPassedThroughOrRefused) {
         {"gzip bomb", reply("gzip", packed(std::string(50 << 20, ' '), Packing::gzip)), same,
          "(decoded body over the limit of 1048576 bytes)"},
         {"long page", reply("", page_of(3 << 20), false), same, "(body over the limit of 1048576 bytes)", "", 65536},
+        // Past the limit the page streams at once: held back, it would reach the browser only when the origin ends.
+        {"long page, origin open", reply("", page_of(3 << 20), false), same, "(body over the limit of 1048576 bytes)",
+         "", 65536, hold},
         {"no body", "HTTP/1.1 304 Not Modified\r\nContent-Type: text/html\r\nContent-Encoding: gzip\r\n\r\n", same},
         {"head", "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\nContent-Length: 2\r\n\r\n", same, "", "", 0, hold,
          "HEAD"},
