@@ -5,15 +5,21 @@
 // from its start line to its end line, and waiting threads count against the
 // thread limit like working ones.
 //
-// States of a waiting handler: waiting (in `waiting_`), given a connection
-// (`given`, taken out of `waiting_` by hand_over), or gone (its time ran out,
-// too many were waiting, or the pool was closed).
+// States of a waiting handler: waiting (its place in `waiting_`), given a
+// connection (`given`, taken out of `waiting_` by hand_over), or gone (its
+// time ran out, too many were waiting, or the pool was closed).
+//
+// A handler waits on its own semaphore, not on a condition of the pool's
+// lock: woken, it goes straight to its connection without queueing for the
+// lock the listener may still hold. Every wake-up happens under the lock,
+// and a handler takes the lock before it stops waiting for good, so no
+// wake-up is still touching a place once its thread has ended.
 
 #include <chrono>
-#include <condition_variable>
 #include <cstddef>
 #include <memory>
 #include <mutex>
+#include <semaphore>
 #include <vector>
 
 #include "proxy/proxy_options.hpp"
@@ -29,6 +35,15 @@ struct Handover {
 
 class Handler_Pool {
 public:
+    // Where one handler thread waits. It must outlive every `next` the
+    // thread calls with it (the thread keeps one for its whole life).
+    class Place {
+        friend class Handler_Pool;
+        std::binary_semaphore woken{0};
+        Handover work;
+        bool given = false;
+    };
+
     // More waiting threads than a burst of browser connections needs only hold memory.
     static constexpr std::size_t max_waiting = 64;
 
@@ -39,25 +54,19 @@ public:
     // is the most likely still in the caches); false, with `work` untouched,
     // when none waits.
     bool hand_over(Handover& work);
-    // A handler that has served its connection waits up to `keep` for the
-    // next; false when none came, when max_waiting wait already, or once the
-    // pool is closed.
-    bool next(Handover& work);
+    // A handler that has served its connection waits at `place` up to `keep`
+    // for the next; false when none came, when max_waiting wait already, or
+    // once the pool is closed.
+    bool next(Handover& work, Place& place);
     // Ends every wait, now and later: the listener has stopped.
     void close();
     // Handlers waiting right now.
     std::size_t waiting() const;
 
 private:
-    struct Waiter {
-        std::condition_variable woken;
-        Handover work;
-        bool given = false;
-    };
-
     const std::chrono::milliseconds keep_;
     mutable std::mutex mutex_;
-    std::vector<Waiter*> waiting_;
+    std::vector<Place*> waiting_;
     bool closed_ = false;
 };
 

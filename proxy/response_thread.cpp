@@ -66,11 +66,12 @@ int Response_Thread::run() {
     std::unique_ptr<char[]> storage(new (std::nothrow) char[relay_buffer_size]);
     char small[4096];
     const std::span<char> buffer = storage ? std::span<char>(storage.get(), relay_buffer_size) : std::span<char>(small);
+    Handler_Pool::Place place;
     for (;;) {
         serve_connection(buffer);
         browser.reset();
         Handover next;
-        if (!pool || !pool->next(next)) return 0;
+        if (!pool || !pool->next(next, place)) return 0;
         browser = std::move(next.browser);
         options = std::move(next.options);
     }
