@@ -9,17 +9,17 @@
 // connection (`given`, taken out of `waiting_` by hand_over), or gone (its
 // time ran out, too many were waiting, or the pool was closed).
 //
-// A handler waits on its own semaphore, not on a condition of the pool's
-// lock: woken, it goes straight to its connection without queueing for the
-// lock the listener may still hold. Every wake-up happens under the lock,
-// and a handler takes the lock before it stops waiting for good, so no
-// wake-up is still touching a place once its thread has ended.
+// A handler waits on a condition of its own place, under the place's own
+// lock: woken, it goes straight to its connection instead of queueing for the
+// pool's lock, which the listener may still hold (that queueing cost a sleep
+// and a second wake-up per connection). Whoever wakes a place holds a share
+// of it, so the place outlives the wake-up even if its thread then ends.
 
 #include <chrono>
+#include <condition_variable>
 #include <cstddef>
 #include <memory>
 #include <mutex>
-#include <semaphore>
 #include <vector>
 
 #include "proxy/proxy_options.hpp"
@@ -35,13 +35,14 @@ struct Handover {
 
 class Handler_Pool {
 public:
-    // Where one handler thread waits. It must outlive every `next` the
-    // thread calls with it (the thread keeps one for its whole life).
+    // Where one handler thread waits; the thread keeps one for its whole life.
     class Place {
         friend class Handler_Pool;
-        std::binary_semaphore woken{0};
-        Handover work;
-        bool given = false;
+        std::mutex mutex;
+        std::condition_variable woken;
+        Handover work;        // the flags and `work` are guarded by `mutex`
+        bool given = false;   // `work` holds the next connection
+        bool closed = false;  // the pool closed while this place waited
     };
 
     // More waiting threads than a burst of browser connections needs only hold memory.
@@ -57,7 +58,7 @@ public:
     // A handler that has served its connection waits at `place` up to `keep`
     // for the next; false when none came, when max_waiting wait already, or
     // once the pool is closed.
-    bool next(Handover& work, Place& place);
+    bool next(Handover& work, const std::shared_ptr<Place>& place);
     // Ends every wait, now and later: the listener has stopped.
     void close();
     // Handlers waiting right now.
@@ -66,7 +67,7 @@ public:
 private:
     const std::chrono::milliseconds keep_;
     mutable std::mutex mutex_;
-    std::vector<Place*> waiting_;
+    std::vector<std::shared_ptr<Place>> waiting_;
     bool closed_ = false;
 };
 

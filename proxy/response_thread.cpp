@@ -66,12 +66,20 @@ int Response_Thread::run() {
     std::unique_ptr<char[]> storage(new (std::nothrow) char[relay_buffer_size]);
     char small[4096];
     const std::span<char> buffer = storage ? std::span<char>(storage.get(), relay_buffer_size) : std::span<char>(small);
-    Handler_Pool::Place place;
+    std::shared_ptr<Handler_Pool::Place> place;
     for (;;) {
         serve_connection(buffer);
         browser.reset();
+        if (!pool) return 0;
+        if (!place) {
+            try {
+                place = std::make_shared<Handler_Pool::Place>();
+            } catch (...) {
+                return 0;  // no memory to wait in: the thread just ends, as after its time
+            }
+        }
         Handover next;
-        if (!pool || !pool->next(next, place)) return 0;
+        if (!pool->next(next, place)) return 0;
         browser = std::move(next.browser);
         options = std::move(next.options);
     }

@@ -34,7 +34,7 @@ void wait_until_waiting(const Handler_Pool& pool, std::size_t count) {
 // A handler thread: waits once at its own place, answers the number it was given (-1 for none).
 std::future<int> wait_once(Handler_Pool& pool) {
     return std::async(std::launch::async, [&pool] {
-        Handler_Pool::Place place;
+        const auto place = std::make_shared<Handler_Pool::Place>();
         Handover work;
         return pool.next(work, place) ? number_of(work) : -1;
     });
@@ -105,7 +105,7 @@ TEST(Handler_Pool, EveryHandOverReachesExactlyOneHandler) {
     std::vector<std::thread> threads;
     for (int t = 0; t < handlers; ++t)
         threads.emplace_back([&] {
-            Handler_Pool::Place place;
+            const auto place = std::make_shared<Handler_Pool::Place>();
             Handover work;
             while (pool.next(work, place)) {
                 ++received[static_cast<std::size_t>(number_of(work))];
