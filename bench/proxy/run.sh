@@ -6,7 +6,8 @@
 #   page through an identity rule set, and the proxy's peak resident memory;
 # - against Privoxy: the ~1 MiB page through the ten filters of bench/filters
 #   (the same rules in both syntaxes; the pages must come out byte-identical),
-#   one page at a time and two at once, fetched in turn through each proxy.
+#   one page at a time and two at once, fetched in turn through each proxy
+#   (and straight from nginx, to show what two at once costs the machine).
 #
 #   bench/proxy/run.sh [path/to/brindlemoor]      (default: build/native/brindlemoor)
 #   REQUESTS=20000 AB_ROUNDS=4 HTML_ROUNDS=20 FILTER_ROUNDS=40 bench/proxy/run.sh   (the defaults)
@@ -302,24 +303,27 @@ if [[ $compare == *" privoxy "* ]]; then
         die "the filtered pages differ: compare $dir/ours.html and $dir/privoxy.html ($(cmp "$dir/ours.html" "$dir/privoxy.html" 2>&1 || true))"
     echo "== filters: both pages byte-identical ($(stat -c %s "$dir/ours.html") bytes)" >&2
 
-    # Seconds until `n` fetches of the page started at once through a proxy
-    # have all ended (curl's own times, so that starting curl is not counted);
-    # every page is checked against the reference.
+    # Seconds until `n` fetches of the page started at once (through a proxy,
+    # or straight from nginx) have all ended (curl's own times, so that
+    # starting curl is not counted); every page is checked against the reference.
     at_once() {  # name n
-        local via=${proxy_of[$1]} i
+        local via=${proxy_of[$1]} i expected=$dir/ours.html proxy=()
+        if [[ -n $via ]]; then proxy=(-x "http://$via"); else expected=$dir/www/page.html; fi
         for i in $(seq "$2"); do
-            curl -s --max-time 60 -x "http://$via" -o "$dir/at-once-$i.html" -w '%{time_total}\n' \
+            curl -s --max-time 60 "${proxy[@]}" -o "$dir/at-once-$i.html" -w '%{time_total}\n' \
                 "$origin/page.html" >"$dir/at-once-$i.time" &
         done
         wait
-        for i in $(seq "$2"); do cmp -s "$dir/at-once-$i.html" "$dir/ours.html" || die "$1: a page came out different"; done
+        for i in $(seq "$2"); do cmp -s "$dir/at-once-$i.html" "$expected" || die "$1: a page came out different"; done
         sort -g "$dir"/at-once-*.time | tail -1
         rm -f "$dir"/at-once-*
     }
-    declare -A filtered=([privoxy,1]=0 [privoxy,2]=0 [brindlemoor,1]=0 [brindlemoor,2]=0)
-    # In turn, so that both see the same machine.
+    declare -A filtered=([privoxy,1]=0 [privoxy,2]=0 [brindlemoor,1]=0 [brindlemoor,2]=0 [nginx,1]=0 [nginx,2]=0)
+    # In turn, so that all see the same machine. nginx alone (no proxy) shows
+    # what two fetches at once cost the machine itself: origin and clients
+    # share the same two cores.
     for _ in $(seq "$filter_rounds"); do
-        for name in privoxy brindlemoor; do
+        for name in privoxy brindlemoor nginx; do
             for n in 1 2; do
                 t=$(at_once "$name" "$n")
                 filtered[$name,$n]=$(python3 -c "print(${filtered[$name,$n]} + $t)")
@@ -327,10 +331,11 @@ if [[ $compare == *" privoxy "* ]]; then
         done
     done
     python3 - "$filter_rounds" "${filtered[privoxy,1]}" "${filtered[privoxy,2]}" "${filtered[brindlemoor,1]}" \
-        "${filtered[brindlemoor,2]}" "${relay[privoxy]}" "${relay[brindlemoor]}" <<'PY'
+        "${filtered[brindlemoor,2]}" "${relay[privoxy]}" "${relay[brindlemoor]}" "${filtered[nginx,1]}" \
+        "${filtered[nginx,2]}" <<'PY'
 import sys
 rounds = int(sys.argv[1])
-p1, p2, b1, b2, p0, b0 = (float(x) / rounds * 1000 for x in sys.argv[2:])
+p1, p2, b1, b2, p0, b0, n1, n2 = (float(x) / rounds * 1000 for x in sys.argv[2:])
 print()
 print("%-34s %10s %12s %8s  %s" % ("ten filters, ~1 MiB page", "privoxy", "brindlemoor", "ratio", "goal"))
 print("%-34s %10.1f %12.1f %8.2f" % ("no filters: relaying alone (ms)", p0, b0, b0 / p0))
@@ -339,6 +344,7 @@ print("%-34s %10.1f %12.1f %8.2f  %s %s" % ("one page (ms)", p1, b1, b1 / p1, "r
 print("%-34s %10.1f %12.1f %8.2f" % ("two pages at once (ms)", p2, b2, b2 / p2))
 print("%-34s %10.2f %12.2f %8s  %s %s" % ("two at once / one", p2 / p1, b2 / b1, "", "brindlemoor <= 1.3",
                                           "met" if b2 / b1 <= 1.3 else "NOT met"))
+print("%-34s %10.2f  (no proxy: the machine's own cost of two at once)" % ("  two at once / one, nginx alone", n2 / n1))
 print("%-34s %10.1f %12.1f %8.2f" % ("filtering: one page - relaying (ms)", p1 - p0, b1 - b0, (b1 - b0) / (p1 - p0)))
 print("(ratio = brindlemoor / privoxy; each time is a whole fetch with curl, relay included; %d rounds)" % rounds)
 PY
