@@ -18,8 +18,16 @@ namespace {
 
 // WM_LOG_LINES's lParam is a stream's id, an even number; the low bit set
 // means the window's own thread wrote and takes the lines itself, with the
-// stream's announcement (if any) still on its way.
+// stream's announcement (if any) still on its way. The id also names the
+// stream's timer.
 constexpr LPARAM own_write = 1;
+
+// Who asks for the lines, which decides what becomes of the announcement.
+enum class Asker {
+    own_write,     // leaves it as it is
+    announcement,  // the timer takes over from it (without a timer, it is over)
+    timer,         // a look that finds nothing ends it
+};
 
 // A writer waiting for room looks this often whether the window still exists:
 // once it is gone, nobody would make room.
@@ -65,7 +73,8 @@ struct Log_Channel {
     std::condition_variable room;  // the window's thread has taken lines
     std::string pending;           // the unfinished line
     Lines queued;                  // complete lines not yet taken
-    bool announced = false;        // a WM_LOG_LINES is on its way and will take `queued`
+    bool announced = false;        // a WM_LOG_LINES or the timer is on its way and will take `queued`
+    bool in_flight = false;        // a WM_LOG_LINES is on its way (at most one is)
     // Writers that found the queue full go on in the order they came.
     std::uint64_t next_ticket = 0, serving = 0;
     // The window last written to and its thread.
@@ -77,10 +86,10 @@ struct Log_Channel {
     bool following = true;  // the view is kept at the end
 
     bool on_window_thread(HWND window);
-    void wait_for_room(std::unique_lock<std::mutex>& guard, HWND window);
+    void wait_for_room(std::unique_lock<std::mutex>& guard, HWND window, LPARAM id);
     bool queue_lines(std::string_view text);
     void drop() noexcept;
-    void take(bool announcement);
+    bool take(Asker asker, bool timer_set);
 };
 
 namespace {
@@ -151,12 +160,12 @@ bool Log_Channel::on_window_thread(HWND window) {
         // A new window: an announcement to the old one is not coming back.
         known_window = window;
         window_thread = window ? GetWindowThreadProcessId(window, nullptr) : 0;
-        announced = false;
+        announced = in_flight = false;
     }
     return window_thread != 0 && window_thread == GetCurrentThreadId();
 }
 
-void Log_Channel::wait_for_room(std::unique_lock<std::mutex>& guard, HWND window) {
+void Log_Channel::wait_for_room(std::unique_lock<std::mutex>& guard, HWND window, LPARAM id) {
     if (next_ticket == serving && queued.size() < limit) return;
     const std::uint64_t ticket = next_ticket++;
     for (;;) {
@@ -165,6 +174,15 @@ void Log_Channel::wait_for_room(std::unique_lock<std::mutex>& guard, HWND window
             if (!IsWindow(window)) {
                 drop();  // nobody is left to take them
                 break;
+            }
+            if (!in_flight) {
+                // Rather than wait for the timer, ask the window's thread now.
+                announced = in_flight = true;
+                guard.unlock();
+                const bool sent = SendNotifyMessageW(window, WM_LOG_LINES, 0, id);
+                guard.lock();
+                if (sent) continue;  // the lines may already be taken: look again before waiting
+                in_flight = false;
             }
         }
         room.wait_for(guard, window_check);
@@ -195,16 +213,24 @@ bool Log_Channel::queue_lines(std::string_view text) {
 
 void Log_Channel::drop() noexcept {
     queued.clear();
-    announced = false;
+    announced = in_flight = false;
     room.notify_all();
 }
 
-void Log_Channel::take(bool announcement) {
+// Swaps the queued lines into `taking`; false when the timer should end.
+bool Log_Channel::take(Asker asker, bool timer_set) {
     taking.clear();  // what a failed batch left
     std::lock_guard guard(lock);
     taking.swap(queued);
-    if (announcement) announced = false;
     room.notify_all();
+    if (asker == Asker::announcement) in_flight = false;
+    // Cleared under the lock that writers test it under: a write after this
+    // announces again, one before it has been taken.
+    if ((asker == Asker::announcement && !timer_set) || (asker == Asker::timer && taking.size() == 0)) {
+        announced = false;
+        return false;
+    }
+    return true;
 }
 
 Log_Stream::Log_Stream(std::size_t queue_lines)
@@ -227,7 +253,7 @@ void Log_Stream::write_string(std::string_view text) {
     const HWND window = tray_icon.hWnd;
     std::unique_lock guard(channel.lock);
     const bool own_thread = channel.on_window_thread(window);
-    if (!own_thread) channel.wait_for_room(guard, window);
+    if (!own_thread) channel.wait_for_room(guard, window, id_);
     if (!channel.queue_lines(text)) return;  // no complete line yet
     if (own_thread) {
         // The window's thread cannot wait for itself: it adds the lines now.
@@ -235,7 +261,7 @@ void Log_Stream::write_string(std::string_view text) {
         if (SendMessageW(window, WM_LOG_LINES, 0, id_ | own_write) == 1) return;
     } else {
         if (channel.announced) return;  // the announcement on its way takes these too
-        channel.announced = true;
+        channel.announced = channel.in_flight = true;
         guard.unlock();
         if (SendNotifyMessageW(window, WM_LOG_LINES, 0, id_)) return;
     }
@@ -244,15 +270,19 @@ void Log_Stream::write_string(std::string_view text) {
     channel.drop();
 }
 
-std::size_t Log_Stream::take_lines(HWND window, WNDPROC list_box, LPARAM lparam) {
-    const bool announcement = (lparam & own_write) == 0;
-    const std::shared_ptr<Log_Channel> channel = find_channel(lparam & ~own_write);
-    if (!channel) return 0;
+namespace {
+
+std::size_t take_batches(HWND window, WNDPROC list_box, LPARAM id, Asker asker) {
+    const std::shared_ptr<Log_Channel> channel = find_channel(id);
+    if (!channel) {
+        if (asker == Asker::timer) KillTimer(window, static_cast<UINT_PTR>(id));  // its stream is gone
+        return 0;
+    }
     if (adding_for == channel.get()) {
         // Written while this thread adds lines (by something the list box
         // did): queued behind the batch, taken right after it.
         asked_again = true;
-        asked_by_announcement = asked_by_announcement || announcement;
+        asked_by_announcement = asked_by_announcement || asker == Asker::announcement;
         return 0;
     }
     // Another stream's batch may be under way on this thread: its state comes back after ours.
@@ -267,10 +297,13 @@ std::size_t Log_Stream::take_lines(HWND window, WNDPROC list_box, LPARAM lparam)
     } restore;
     adding_for = channel.get();
     std::size_t added = 0;
-    bool clears_announcement = announcement;
     do {
         asked_again = asked_by_announcement = false;
-        channel->take(clears_announcement);
+        // Set before taking: once the announcement is handed to the timer, a
+        // write may count on it.
+        const bool timer_set =
+            asker == Asker::announcement && SetTimer(window, static_cast<UINT_PTR>(id), LOG_BATCH_MS, nullptr) != 0;
+        if (!channel->take(asker, timer_set) && asker == Asker::timer) KillTimer(window, static_cast<UINT_PTR>(id));
         Lines& batch = channel->taking;
         add_to_list(window, list_box, batch, channel->following);
         added += batch.size();
@@ -279,9 +312,20 @@ std::size_t Log_Stream::take_lines(HWND window, WNDPROC list_box, LPARAM lparam)
         } else {
             batch.clear();
         }
-        clears_announcement = asked_by_announcement;
+        asker = asked_by_announcement ? Asker::announcement : Asker::own_write;
     } while (asked_again);
     return added;
+}
+
+}  // namespace
+
+std::size_t Log_Stream::take_lines(HWND window, WNDPROC list_box, LPARAM lparam) {
+    return take_batches(window, list_box, lparam & ~own_write,
+                        (lparam & own_write) ? Asker::own_write : Asker::announcement);
+}
+
+std::size_t Log_Stream::take_lines_on_timer(HWND window, WNDPROC list_box, WPARAM timer) {
+    return take_batches(window, list_box, static_cast<LPARAM>(timer), Asker::timer);
 }
 
 }  // namespace zib

@@ -6,8 +6,13 @@
 // and queues them; the first write of a batch announces it to the window's
 // thread with a notification (SendNotifyMessageW of WM_LOG_LINES, which the
 // window's procedure answers with take_lines); that thread takes every line
-// queued by then in one go. So:
-// - at most one announcement is on its way at any time;
+// queued by then in one go. Then it looks again on a timer of the window
+// (every LOG_BATCH_MS, WM_TIMER answered with take_lines_on_timer) for as
+// long as lines keep coming, so that a busy proxy wakes it a hundred times a
+// second rather than at every write; a look that finds no line ends the
+// timer, and the next write announces again. So:
+// - at most one announcement is on its way at any time, and none while the
+//   timer runs;
 // - the lines of one write are queued together, so they stay consecutive, and
 //   lines of different writes are queued (and shown) in the order written;
 // - the queue holds at most LOG_QUEUE_LINES lines: a writer that finds it
@@ -40,6 +45,10 @@ constexpr std::size_t LOG_QUEUE_LINES = 4096;
 // (lParam, see Log_Stream::take_lines). The window answers 1.
 constexpr UINT WM_LOG_LINES = WM_APP + 1;
 
+// How often the window's thread looks for more lines while they keep coming:
+// soon enough to seem immediate, rarely enough to cost nothing.
+constexpr UINT LOG_BATCH_MS = 10;
+
 struct Log_Channel;
 
 class Log_Stream : public base::File_Stream {
@@ -62,6 +71,11 @@ public:
     // it. Returns the number of lines added. Does nothing for a stream that
     // no longer exists.
     static std::size_t take_lines(HWND window, WNDPROC list_box, LPARAM lparam);
+
+    // Runs on the window's thread for a WM_TIMER of `window` (the timer's id
+    // in wParam): as take_lines; once the timer finds no line, or no stream,
+    // it ends (all timers of a log window are its streams').
+    static std::size_t take_lines_on_timer(HWND window, WNDPROC list_box, WPARAM timer);
 
 private:
     std::shared_ptr<Log_Channel> channel_;  // the queue, shared with a take_lines that may be running

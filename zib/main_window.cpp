@@ -42,6 +42,7 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
             }
             break;
         case WM_LOG_LINES: Log_Stream::take_lines(window, list_box_proc, lparam); return 1;
+        case WM_TIMER: Log_Stream::take_lines_on_timer(window, list_box_proc, wparam); return 0;
         case WM_SYSCOMMAND:
             if (wparam == SC_CLOSE) {
                 ShowWindow(window, SW_HIDE);

@@ -30,10 +30,17 @@ menu s
 wait_for "$hit"
 get >/dev/null
 wait_for "$hit" 2
+# Lines keep coming while the menu waits for a key (after the first batch
+# they are taken on a timer, which the menu's wait must run too).
+keys Enter
+wait_for '\[S\]how \[H\]ide | \[R\]eload | \[E\]xit'
+get >/dev/null
+wait_for "$hit" 3
+keys s
 menu h
 get >/dev/null
 sleep 0.3
-shown "$hit" 3 && fail "Hide did not stop the log echo"
+shown "$hit" 4 && fail "Hide did not stop the log echo"
 # Reload: the next answer uses the edited rules.
 rules heath FEN
 menu r

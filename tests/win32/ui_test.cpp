@@ -98,3 +98,66 @@ TEST(Messages, SendsBetweenTwoThreadsNestAndAFailureInsideReleasesBoth) {
     EXPECT_FALSE(IsWindow(other));  // gone with its thread
     if (DestroyWindow(main_window)) pump_until([] { return false; });
 }
+
+namespace {
+
+std::atomic<int> thread_timer_calls{0};
+void CALLBACK count_thread_timer(HWND window, UINT message, UINT_PTR, DWORD) {
+    if (!window && message == WM_TIMER) ++thread_timer_calls;
+}
+
+// Runs the loop for `time`, or until `done` holds; a ticker's posts make sure
+// the wait ends even when no timer comes.
+void pump_for(
+    std::chrono::milliseconds time, HWND window, const std::function<bool()>& done = [] { return false; }) {
+    std::atomic<bool> stop{false};
+    std::thread ticker([&] {
+        for (; !stop; std::this_thread::sleep_for(20ms)) PostMessageW(window, WM_NULL, 0, 0);
+    });
+    const auto deadline = std::chrono::steady_clock::now() + time;
+    for (MSG msg; !done() && std::chrono::steady_clock::now() < deadline && GetMessageW(&msg, nullptr, 0, 0) > 0;)
+        DispatchMessageW(&msg);
+    stop = true;
+    ticker.join();
+}
+
+}  // namespace
+
+TEST(Timers, ComeWhenDueUntilKilledAndOnlyForTheirOwnThreadsWindows) {
+    std::map<UINT_PTR, int> ticks;  // WM_TIMER by id
+    HWND window = make_window([&](HWND, UINT message, WPARAM wparam, LPARAM lparam) -> LRESULT {
+        if (message == WM_TIMER && lparam == 0) ++ticks[wparam];
+        return 0;
+    });
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(SetTimer(window, 7, 0, nullptr), 7u);  // raised to USER_TIMER_MINIMUM
+    EXPECT_EQ(SetTimer(window, 8, 60000, nullptr), 8u);
+    pump_for(5s, window, [&] { return ticks[7] == 3; });
+    EXPECT_EQ(ticks[7], 3);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 3 * std::chrono::milliseconds(USER_TIMER_MINIMUM));
+    EXPECT_EQ(ticks[8], 0);
+    // Killed: no more; a second kill and an unknown timer fail.
+    EXPECT_TRUE(KillTimer(window, 7));
+    EXPECT_FALSE(KillTimer(window, 7));
+    EXPECT_FALSE(KillTimer(window, 9));
+    pump_for(60ms, window);
+    EXPECT_EQ(ticks[7], 3) << "a killed timer still came";
+
+    // Timers of the thread get ids of their own and go to their procedure.
+    const UINT_PTR a = SetTimer(nullptr, 0, 10, count_thread_timer);
+    const UINT_PTR b = SetTimer(nullptr, 0, 10, count_thread_timer);
+    EXPECT_NE(a, 0u);
+    EXPECT_NE(b, 0u);
+    EXPECT_NE(a, b);
+    pump_for(5s, window, [] { return thread_timer_calls >= 4; });
+    EXPECT_GE(thread_timer_calls.load(), 4);
+    EXPECT_TRUE(KillTimer(nullptr, a));
+    EXPECT_TRUE(KillTimer(nullptr, b));
+
+    // Another thread cannot time the window; a window's timers go with it.
+    std::thread([&] { EXPECT_EQ(SetTimer(window, 1, 10, nullptr), 0u); }).join();
+    EXPECT_EQ(SetTimer(window, 1, 10, nullptr), 1u);
+    if (DestroyWindow(window)) pump_until([] { return false; });
+    EXPECT_FALSE(KillTimer(window, 1));
+    EXPECT_FALSE(KillTimer(window, 8));
+}

@@ -27,13 +27,18 @@ namespace {
 using namespace std::chrono_literals;
 
 WNDPROC list_box_proc = nullptr;
-std::atomic<int> taken{0}, announcements{0};  // lines taken, WM_LOG_LINES handled
+std::atomic<int> taken{0}, announcements{0}, timer_looks{0};  // lines taken, WM_LOG_LINES and WM_TIMER handled
 
 LRESULT CALLBACK log_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     if (message == WM_LOG_LINES) {
         ++announcements;
         taken += static_cast<int>(Log_Stream::take_lines(window, list_box_proc, lparam));
         return 1;
+    }
+    if (message == WM_TIMER) {
+        ++timer_looks;
+        taken += static_cast<int>(Log_Stream::take_lines_on_timer(window, list_box_proc, wparam));
+        return 0;
     }
     if (message == WM_DESTROY) PostQuitMessage(0);
     return CallWindowProcW(list_box_proc, window, message, wparam, lparam);
@@ -50,7 +55,7 @@ protected:
             info.lpszClassName = L"log_stream_test_window";
             ASSERT_TRUE(RegisterClassExW(&info));
         }
-        taken = announcements = returned = number = 0;
+        taken = announcements = timer_looks = returned = number = 0;
         open_window();
     }
     // Also after a failure: the window goes first, which releases writers
@@ -163,8 +168,9 @@ TEST_F(Log_Window, WritersQueueUpToTheBoundAndThenWaitForTheMainThreadAndNothing
         std::size_t bound;
         int writers, writes, lines;  // each writer's writes, of `lines` lines each
         bool turns;
-    } cases[] = {{"8 writers, the program's bound", LOG_QUEUE_LINES, 8, 40, 3, false},
-                 {"8 writers taking turns, bound 0 acts as 1", 0, 8, 40, 1, true}};
+        bool full_while_taken;  // the queue is full again and again while the main thread takes lines
+    } cases[] = {{"8 writers, the program's bound", LOG_QUEUE_LINES, 8, 40, 3, false, false},
+                 {"8 writers taking turns, bound 0 acts as 1", 0, 8, 40, 1, true, true}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         TearDown(), SetUp();
@@ -199,6 +205,11 @@ TEST_F(Log_Window, WritersQueueUpToTheBoundAndThenWaitForTheMainThreadAndNothing
             ASSERT_TRUE(!c.turns || made == last_made + 1) << i;
         }
         for (int count : next) EXPECT_EQ(count, c.writes * c.lines);
+        // A writer waiting at the bound asks the window's thread at once
+        // rather than waiting for its timer.
+        if (c.full_while_taken) {
+            EXPECT_GT(announcements.load(), timer_looks.load());
+        }
     }
 }
 
@@ -239,6 +250,31 @@ TEST_F(Log_Window, TheMainThreadNeverWaitsAndAnnouncementsOutlivingTheirStreamOr
     EXPECT_TRUE(write_elsewhere([&] { log.printf("lost\n%s", std::string(100, '\n').c_str()); }));
     log.printf("lost on the main thread too\n");
     EXPECT_EQ(taken.load(), 9);
+}
+
+TEST_F(Log_Window, LinesThatKeepComingAreTakenOnATimerThatEndsWhenTheyStop) {
+    // One line every 2 ms while the main thread runs its loop: the first is
+    // announced, the timer takes the rest in batches.
+    Log_Stream& log = stream();
+    std::wstring expected;
+    for (int i = 0; i < 40; ++i) expected += std::to_wstring(i) + L'|';
+    start_writer([&] {
+        for (int i = 0; i < 40; ++i, std::this_thread::sleep_for(2ms)) log.printf("%d\n", i);
+    });
+    ASSERT_TRUE(wait_until([&] { return running == 0 && taken == 40; }, true));
+    EXPECT_EQ(shown(), expected);
+    EXPECT_LT(announcements.load(), 20) << "the window's thread was woken for nearly every line";
+    EXPECT_GT(timer_looks.load(), 0);
+    // Once no line comes, a look finds none and the timer ends; the next
+    // write is announced again.
+    const int looks = timer_looks;
+    const auto quiet_until = std::chrono::steady_clock::now() + 200ms;
+    wait_until([&] { return std::chrono::steady_clock::now() > quiet_until; }, true);
+    EXPECT_LE(timer_looks.load(), looks + 1) << "the timer went on without lines";
+    const int announced = announcements;
+    ASSERT_TRUE(write_elsewhere([&] { log.printf("again\n"); }));
+    ASSERT_TRUE(wait_until([&] { return taken == 41; }, true));
+    EXPECT_EQ(announcements.load(), announced + 1);
 }
 
 TEST_F(Log_Window, TheViewFollowsNewLinesOnlyWhileItIsAtTheEnd) {

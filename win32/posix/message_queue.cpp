@@ -45,6 +45,7 @@ struct Queue_Holder {
             queue->closed = true;
             waiting.swap(queue->sent);
             queue->posted.clear();
+            queue->timers.clear();
         }
         for (Sent_Message* message : waiting) complete(*message, 0);
     }
@@ -68,6 +69,15 @@ bool enter_pressed() {
     for (int key; (key = terminal::take_key()) >= 0;)
         if (key == '\n' || key == '\r') return true;
     return false;
+}
+
+// Milliseconds for poll until `due`, rounded up so that the wait does not end
+// just before it; -1 (no limit) without a due time.
+int poll_timeout(std::optional<Clock::time_point> due) {
+    using namespace std::chrono;
+    if (!due) return -1;
+    const auto left = ceil<milliseconds>(*due - Clock::now()).count();
+    return static_cast<int>(std::clamp<decltype(left)>(left, 0, 1000 * 60 * 60));
 }
 
 void drain(int fd) {
@@ -129,6 +139,30 @@ void release_sends_to(Thread_Queue& owner, HWND window) {
     for (Sent_Message* message : released) complete(*message, 0);
 }
 
+void forget_timers_of(Thread_Queue& owner, HWND window) {
+    std::lock_guard lock(owner.mutex);
+    std::erase_if(owner.timers, [&](const Timer& t) { return t.window == window; });
+}
+
+std::optional<MSG> take_due_timer_locked(Thread_Queue& queue, HWND window) {
+    const auto now = Clock::now();
+    Timer* first = nullptr;
+    for (Timer& timer : queue.timers)
+        if ((!window || timer.window == window) && timer.due <= now && (!first || timer.due < first->due))
+            first = &timer;
+    if (!first) return std::nullopt;
+    // One message however many intervals have passed, as on Windows.
+    first->due = now + first->interval;
+    return MSG{first->window, WM_TIMER, first->id, reinterpret_cast<LPARAM>(first->procedure), tick_count(), {0, 0}};
+}
+
+std::optional<Clock::time_point> next_timer_due_locked(const Thread_Queue& queue, HWND window) {
+    std::optional<Clock::time_point> next;
+    for (const Timer& timer : queue.timers)
+        if ((!window || timer.window == window) && (!next || timer.due < *next)) next = timer.due;
+    return next;
+}
+
 bool run_one_sent_message(Thread_Queue& queue) {
     Sent_Message* message;
     {
@@ -150,7 +184,7 @@ bool run_one_sent_message(Thread_Queue& queue) {
     return true;
 }
 
-Wait_Result wait_for_input(Thread_Queue& queue, bool posted_too, bool read_keys) {
+Wait_Result wait_for_input(Thread_Queue& queue, bool posted_too, bool read_keys, std::optional<Clock::time_point> due) {
     Wait_Result result;
     pollfd fds[3];
     nfds_t count = 0;
@@ -162,13 +196,18 @@ Wait_Result wait_for_input(Thread_Queue& queue, bool posted_too, bool read_keys)
         if (ready()) return result;
         int signals = signal_pipe();
         if (signals < 0 && !read_keys) {
-            queue.changed.wait(lock, ready);
+            if (due)
+                queue.changed.wait_until(lock, *due, ready);
+            else
+                queue.changed.wait(lock, ready);
             return result;
         }
         if (queue.wake_fd < 0) queue.wake_fd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
         if (queue.wake_fd < 0) {
             // No descriptor to spare: still wake for messages, if not for input.
-            queue.changed.wait_for(lock, std::chrono::milliseconds(100), ready);
+            queue.changed.wait_until(
+                lock, std::min(Clock::now() + std::chrono::milliseconds(100), due.value_or(Clock::time_point::max())),
+                ready);
             return result;
         }
         fds[count++] = {queue.wake_fd, POLLIN, 0};
@@ -177,7 +216,7 @@ Wait_Result wait_for_input(Thread_Queue& queue, bool posted_too, bool read_keys)
         queue.polling.store(true, std::memory_order_relaxed);
     }
     // A wake between the check above and the poll stays in the event counter.
-    while (::poll(fds, count, -1) < 0 && errno == EINTR) {
+    while (::poll(fds, count, poll_timeout(due)) < 0 && errno == EINTR) {
     }
     queue.polling.store(false, std::memory_order_relaxed);
     if (fds[0].revents) drain(fds[0].fd);
@@ -192,13 +231,30 @@ Wait_Result wait_for_input(Thread_Queue& queue, bool posted_too, bool read_keys)
     return result;
 }
 
+namespace {
+
+// Runs the first due timer, if any; `next_due` is when the next one will be.
+bool dispatch_due_timer(Thread_Queue& queue, std::optional<Clock::time_point>& next_due) {
+    std::optional<MSG> timer;
+    {
+        std::lock_guard lock(queue.mutex);
+        timer = take_due_timer_locked(queue, nullptr);
+        next_due = next_timer_due_locked(queue, nullptr);
+    }
+    if (timer) DispatchMessageW(&*timer);
+    return timer.has_value();
+}
+
+}  // namespace
+
 bool wait_for_key() {
     auto queue = current_queue();
-    for (;;) {
+    for (std::optional<Clock::time_point> next_due;;) {
         if (run_one_sent_message(*queue)) continue;
         if (terminal::has_keys()) return true;
+        if (dispatch_due_timer(*queue, next_due)) continue;
         if (!terminal::interactive()) return false;
-        Wait_Result input = wait_for_input(*queue, false, true);
+        Wait_Result input = wait_for_input(*queue, false, true, next_due);
         if (input.close_requested || input.input_ended) return false;
     }
 }
@@ -209,8 +265,10 @@ using namespace win32::posix;
 
 BOOL GetMessageW(MSG* msg, HWND window, UINT first, UINT last) {
     auto queue = current_queue();
+    const bool timers_too = (first == 0 && last == 0) || (first <= WM_TIMER && WM_TIMER <= last);
     for (;;) {
         if (run_one_sent_message(*queue)) continue;
+        std::optional<Clock::time_point> next_due;  // of a timer this call may return
         {
             std::lock_guard lock(queue->mutex);
             if (!queue->sent.empty()) continue;
@@ -226,6 +284,13 @@ BOOL GetMessageW(MSG* msg, HWND window, UINT first, UINT last) {
                 *msg = MSG{nullptr, WM_QUIT, static_cast<WPARAM>(queue->quit_code), 0, tick_count(), {0, 0}};
                 return FALSE;
             }
+            if (timers_too) {
+                if (auto timer = take_due_timer_locked(*queue, window)) {
+                    *msg = *timer;
+                    return TRUE;
+                }
+                next_due = next_timer_due_locked(*queue, window);
+            }
         }
         auto tray = tray_target_for(queue.get());
         if (tray && enter_pressed()) {
@@ -233,14 +298,19 @@ BOOL GetMessageW(MSG* msg, HWND window, UINT first, UINT last) {
             PostMessageW(tray->window, tray->callback_message, tray->id, WM_RBUTTONUP);
             continue;
         }
-        wait_for_input(*queue, true, tray.has_value());
+        wait_for_input(*queue, true, tray.has_value(), next_due);
     }
 }
 
 BOOL TranslateMessage(const MSG*) { return FALSE; }
 
 LRESULT DispatchMessageW(const MSG* msg) {
-    if (!msg || !msg->hwnd) return 0;
+    if (!msg) return 0;
+    if (msg->message == WM_TIMER && msg->lParam) {
+        reinterpret_cast<TIMERPROC>(msg->lParam)(msg->hwnd, WM_TIMER, msg->wParam, tick_count());
+        return 0;
+    }
+    if (!msg->hwnd) return 0;
     auto window = find_window(msg->hwnd);
     if (!window || !is_current_queue(window->owner.get())) return 0;
     return call_procedure(*window, msg->message, msg->wParam, msg->lParam);
@@ -342,4 +412,39 @@ BOOL SendNotifyMessageW(HWND handle, UINT message, WPARAM wparam, LPARAM lparam)
     if (queue_sent_message(*window->owner, *notification)) return TRUE;
     delete notification;
     return FALSE;
+}
+
+UINT_PTR SetTimer(HWND window, UINT_PTR id, UINT elapse, TIMERPROC procedure) {
+    auto queue = current_queue();
+    if (window) {
+        auto found = find_window(window);
+        // Only the window's own thread may time it.
+        if (!found || found->owner != queue) return 0;
+    }
+    const auto interval = std::chrono::milliseconds(std::clamp(elapse, USER_TIMER_MINIMUM, USER_TIMER_MAXIMUM));
+    std::lock_guard lock(queue->mutex);
+    auto existing = std::find_if(queue->timers.begin(), queue->timers.end(),
+                                 [&](const Timer& t) { return t.window == window && t.id == id; });
+    if (existing == queue->timers.end() || (!window && id == 0)) {
+        if (!window) {
+            // A thread's timer gets a new id, one no other timer of the thread has.
+            do {
+                id = ++queue->last_thread_timer;
+            } while (id == 0 || std::any_of(queue->timers.begin(), queue->timers.end(),
+                                            [&](const Timer& t) { return !t.window && t.id == id; }));
+        }
+        queue->timers.push_back(Timer{window, id, procedure, interval, Clock::now() + interval});
+    } else {
+        *existing = Timer{window, id, procedure, interval, Clock::now() + interval};
+    }
+    // A thread waiting with an earlier deadline looks again.
+    queue->wake_locked();
+    return id;
+}
+
+BOOL KillTimer(HWND window, UINT_PTR id) {
+    auto queue = current_queue();
+    std::lock_guard lock(queue->mutex);
+    const auto removed = std::erase_if(queue->timers, [&](const Timer& t) { return t.window == window && t.id == id; });
+    return removed > 0;
 }

@@ -82,6 +82,7 @@ void remove_window(const std::shared_ptr<Window>& window) {
         registry.windows.erase(window->handle);
     }
     release_sends_to(*window->owner, window->handle);
+    forget_timers_of(*window->owner, window->handle);
     if (window->top_level()) release_class_mark(window->class_name);
 }
 

@@ -21,6 +21,7 @@ using HMENU = HMENU__*;
 using HBRUSH = HBRUSH__*;
 
 using WNDPROC = LRESULT (*)(HWND, UINT, WPARAM, LPARAM);
+using TIMERPROC = void (*)(HWND, UINT, UINT_PTR, DWORD);
 
 struct POINT {
     LONG x;
@@ -87,6 +88,7 @@ constexpr UINT WM_NCCREATE = 0x0081;
 constexpr UINT WM_NCDESTROY = 0x0082;
 constexpr UINT WM_COMMAND = 0x0111;
 constexpr UINT WM_SYSCOMMAND = 0x0112;
+constexpr UINT WM_TIMER = 0x0113;
 constexpr UINT WM_LBUTTONDOWN = 0x0201;
 constexpr UINT WM_LBUTTONUP = 0x0202;
 constexpr UINT WM_LBUTTONDBLCLK = 0x0203;
@@ -169,6 +171,17 @@ LRESULT SendMessageW(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
 // (run when that thread runs sent messages); to one of the calling thread:
 // the procedure is called at once. FALSE when the window does not exist.
 BOOL SendNotifyMessageW(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+
+// Timers. SetTimer with a window (of the calling thread) sets or resets the
+// window's timer `id` and answers `id`; without one it makes a timer of the
+// thread and answers its new id. The interval is kept within
+// USER_TIMER_MINIMUM and USER_TIMER_MAXIMUM milliseconds. A due timer comes
+// as one WM_TIMER (wParam the id, lParam the procedure) when the thread has
+// no other message; DispatchMessageW calls the procedure if there is one.
+constexpr UINT USER_TIMER_MINIMUM = 0x0000000A;
+constexpr UINT USER_TIMER_MAXIMUM = 0x7FFFFFFF;
+UINT_PTR SetTimer(HWND window, UINT_PTR id, UINT elapse, TIMERPROC procedure);
+BOOL KillTimer(HWND window, UINT_PTR id);
 
 // Classes and windows.
 BOOL GetClassInfoExW(HINSTANCE instance, LPCWSTR class_name, WNDCLASSEXW* info);
