@@ -10,7 +10,7 @@ namespace win32 {
 void prepare_page_memory() noexcept;
 
 // Hands memory that is no longer in use back to the operating system, so the
-// process shrinks between bursts of traffic (with glibc: once at least 1 MiB
+// process shrinks between bursts of traffic (with glibc: once at least 4 MiB
 // of it is free; less is kept for the next page).
 void release_free_memory() noexcept;
 

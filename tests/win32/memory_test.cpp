@@ -31,9 +31,10 @@ TEST(Memory, ReleaseFreeMemoryGivesFreedHeapBlocksBack) {
 #ifndef GLIBC_ALLOCATOR
     GTEST_SKIP() << "glibc's own allocator only";
 #else
-    // 8 MiB in blocks that come from the heap; every other one is freed, so
-    // that the holes cannot join the heap's end, which free() gives back by itself.
-    constexpr std::size_t count = 128, size = 64 * 1024;
+    // 16 MiB in blocks that come from the heap; every other one is freed, so
+    // that the holes cannot join the heap's end, which free() gives back by
+    // itself. 8 MiB free is a burst's worth, well above what is kept.
+    constexpr std::size_t count = 256, size = 64 * 1024;
     std::vector<char*> blocks;
     volatile char seen = 0;
     for (std::size_t i = 0; i < count; ++i) {
