@@ -6,8 +6,9 @@
 #   page through an identity rule set, and the proxy's peak resident memory;
 # - against Privoxy: the ~1 MiB page through the ten filters of bench/filters
 #   (the same rules in both syntaxes; the pages must come out byte-identical),
-#   one page at a time and two at once, fetched in turn through each proxy
-#   (and straight from nginx, to show what two at once costs the machine).
+#   one page at a time and two at once (started together), fetched in turn
+#   through each proxy (and straight from nginx, to show what two at once
+#   costs the machine).
 #
 #   bench/proxy/run.sh [path/to/brindlemoor]      (default: build/native/brindlemoor)
 #   REQUESTS=20000 AB_ROUNDS=4 HTML_ROUNDS=20 FILTER_ROUNDS=40 bench/proxy/run.sh   (the defaults)
@@ -303,17 +304,29 @@ if [[ $compare == *" privoxy "* ]]; then
         die "the filtered pages differ: compare $dir/ours.html and $dir/privoxy.html ($(cmp "$dir/ours.html" "$dir/privoxy.html" 2>&1 || true))"
     echo "== filters: both pages byte-identical ($(stat -c %s "$dir/ours.html") bytes)" >&2
 
-    # Seconds until `n` fetches of the page started at once (through a proxy,
-    # or straight from nginx) have all ended (curl's own times, so that
-    # starting curl is not counted); every page is checked against the reference.
+    # Clients started by the shell begin milliseconds apart, and each curl's
+    # start-up (~20 ms of processor time) competes with the other's fetch. So
+    # every curl first asks start_together.py, which answers the n of a round
+    # at once, and only then fetches the page: the fetches start together.
+    "$here/start_together.py" >"$dir/start_together.port" 2>"$dir/start_together.err" &
+    pids+=($!)
+    for _ in $(seq 100); do [[ -s $dir/start_together.port ]] && break; sleep 0.1; done
+    together=http://127.0.0.1:$(cat "$dir/start_together.port")
+    [[ $together != *: ]] || die "start_together.py did not start: $(cat "$dir/start_together.err")"
+
+    # Seconds until `n` fetches of the page started together (through a proxy,
+    # or straight from nginx) have all ended (curl's own times of the page
+    # alone); every page is checked against the reference.
     at_once() {  # name n
-        local via=${proxy_of[$1]} i expected=$dir/ours.html proxy=()
+        local via=${proxy_of[$1]} i expected=$dir/ours.html proxy=() started=() key=$BASHPID.$RANDOM
         if [[ -n $via ]]; then proxy=(-x "http://$via"); else expected=$dir/www/page.html; fi
         for i in $(seq "$2"); do
-            curl -s --max-time 60 "${proxy[@]}" -o "$dir/at-once-$i.html" -w '%{time_total}\n' \
+            curl -s --max-time 10 -o /dev/null "$together/$key/$2" --next \
+                -s --max-time 60 "${proxy[@]}" -o "$dir/at-once-$i.html" -w '%{time_total}\n' \
                 "$origin/page.html" >"$dir/at-once-$i.time" &
+            started+=($!)
         done
-        wait
+        wait "${started[@]}" || die "$1: a fetch of the page failed"
         for i in $(seq "$2"); do cmp -s "$dir/at-once-$i.html" "$expected" || die "$1: a page came out different"; done
         sort -g "$dir"/at-once-*.time | tail -1
         rm -f "$dir"/at-once-*
@@ -346,7 +359,8 @@ print("%-34s %10.2f %12.2f %8s  %s %s" % ("two at once / one", p2 / p1, b2 / b1,
                                           "met" if b2 / b1 <= 1.3 else "NOT met"))
 print("%-34s %10.2f  (no proxy: the machine's own cost of two at once)" % ("  two at once / one, nginx alone", n2 / n1))
 print("%-34s %10.1f %12.1f %8.2f" % ("filtering: one page - relaying (ms)", p1 - p0, b1 - b0, (b1 - b0) / (p1 - p0)))
-print("(ratio = brindlemoor / privoxy; each time is a whole fetch with curl, relay included; %d rounds)" % rounds)
+print("(ratio = brindlemoor / privoxy; each time is a whole fetch with curl, relay included, two at once started")
+print(" together; %d rounds)" % rounds)
 PY
 fi
 errors=$(tail -c +4 "$dir/brindlemoor/error.log" 2>/dev/null | grep -c . || true)
