@@ -260,7 +260,12 @@ void Log_Stream::write_string(std::string_view text) {
         guard.unlock();
         if (SendMessageW(window, WM_LOG_LINES, 0, id_ | own_write) == 1) return;
     } else {
-        if (channel.announced) return;  // the announcement on its way takes these too
+        // Someone takes these too: the announcement on its way, or the timer.
+        // A thread that gets no timer messages (they come only when nothing
+        // is posted to it) or a flood of lines is asked again once a
+        // sixteenth of the queue is full: smaller batches, and writers rarely
+        // reach the bound.
+        if (channel.announced && (channel.in_flight || channel.queued.size() < channel.limit / 16)) return;
         channel.announced = channel.in_flight = true;
         guard.unlock();
         if (SendNotifyMessageW(window, WM_LOG_LINES, 0, id_)) return;

@@ -11,8 +11,10 @@
 // long as lines keep coming, so that a busy proxy wakes it a hundred times a
 // second rather than at every write; a look that finds no line ends the
 // timer, and the next write announces again. So:
-// - at most one announcement is on its way at any time, and none while the
-//   timer runs;
+// - at most one announcement is on its way at any time; while the timer
+//   runs, one goes only once a sixteenth of the queue is full (a thread busy
+//   with posted messages gets no timer messages) or a writer waits at the
+//   bound;
 // - the lines of one write are queued together, so they stay consecutive, and
 //   lines of different writes are queued (and shown) in the order written;
 // - the queue holds at most LOG_QUEUE_LINES lines: a writer that finds it

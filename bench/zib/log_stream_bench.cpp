@@ -48,6 +48,7 @@ std::atomic<bool> busy{false};
 LRESULT CALLBACK log_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     switch (message) {
         case WM_LOG_LINES: Log_Stream::take_lines(window, list_box_proc, lparam); return 1;
+        case WM_TIMER: Log_Stream::take_lines_on_timer(window, list_box_proc, wparam); return 0;
         case WM_BUSY:
             if (busy) {
                 const auto until = Clock::now() + busy_work;

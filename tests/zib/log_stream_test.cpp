@@ -27,6 +27,8 @@ namespace {
 using namespace std::chrono_literals;
 
 WNDPROC list_box_proc = nullptr;
+constexpr UINT WM_STAY_BUSY = WM_APP + 7;
+std::atomic<bool> staying_busy{false};
 std::atomic<int> taken{0}, announcements{0}, timer_looks{0};  // lines taken, WM_LOG_LINES and WM_TIMER handled
 
 LRESULT CALLBACK log_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
@@ -38,6 +40,11 @@ LRESULT CALLBACK log_window_proc(HWND window, UINT message, WPARAM wparam, LPARA
     if (message == WM_TIMER) {
         ++timer_looks;
         taken += static_cast<int>(Log_Stream::take_lines_on_timer(window, list_box_proc, wparam));
+        return 0;
+    }
+    if (message == WM_STAY_BUSY) {
+        // Always something posted: the thread gets no timer messages.
+        if (staying_busy) PostMessageW(window, WM_STAY_BUSY, 0, 0);
         return 0;
     }
     if (message == WM_DESTROY) PostQuitMessage(0);
@@ -56,6 +63,7 @@ protected:
             ASSERT_TRUE(RegisterClassExW(&info));
         }
         taken = announcements = timer_looks = returned = number = 0;
+        staying_busy = false;
         open_window();
     }
     // Also after a failure: the window goes first, which releases writers
@@ -275,6 +283,19 @@ TEST_F(Log_Window, LinesThatKeepComingAreTakenOnATimerThatEndsWhenTheyStop) {
     ASSERT_TRUE(write_elsewhere([&] { log.printf("again\n"); }));
     ASSERT_TRUE(wait_until([&] { return taken == 41; }, true));
     EXPECT_EQ(announcements.load(), announced + 1);
+
+    // A thread that always has a posted message gets no timer messages: the
+    // writers ask it again once a sixteenth of the queue is full, long
+    // before the bound.
+    Log_Stream& busy_log = stream(64);
+    staying_busy = true;
+    PostMessageW(window, WM_STAY_BUSY, 0, 0);
+    start_writer([&] {
+        for (int i = 0; i < 40; ++i, std::this_thread::sleep_for(1ms)) busy_log.printf("busy %d\n", i);
+    });
+    EXPECT_TRUE(wait_until([&] { return running == 0 && taken >= 41 + 36; }, true)) << taken;
+    staying_busy = false;
+    EXPECT_LE(timer_looks.load(), looks + 2) << "timer messages came although something was always posted";
 }
 
 TEST_F(Log_Window, TheViewFollowsNewLinesOnlyWhileItIsAtTheEnd) {
