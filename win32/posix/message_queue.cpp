@@ -58,10 +58,13 @@ DWORD tick_count() {
     return static_cast<DWORD>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }
 
+// GetMessageW's range: from `first` to `last`, or every message when both are 0.
+bool in_range(UINT message, UINT first, UINT last) {
+    return (first == 0 && last == 0) || (message >= first && message <= last);
+}
+
 bool matches(const MSG& message, HWND window, UINT first, UINT last) {
-    if (window && message.hwnd != window) return false;
-    if (first == 0 && last == 0) return true;
-    return message.message >= first && message.message <= last;
+    return (!window || message.hwnd == window) && in_range(message.message, first, last);
 }
 
 // Takes keys up to the first Enter; other keys mean nothing outside a menu.
@@ -265,7 +268,7 @@ using namespace win32::posix;
 
 BOOL GetMessageW(MSG* msg, HWND window, UINT first, UINT last) {
     auto queue = current_queue();
-    const bool timers_too = (first == 0 && last == 0) || (first <= WM_TIMER && WM_TIMER <= last);
+    const bool timers_too = in_range(WM_TIMER, first, last);
     for (;;) {
         if (run_one_sent_message(*queue)) continue;
         std::optional<Clock::time_point> next_due;  // of a timer this call may return
@@ -437,8 +440,6 @@ UINT_PTR SetTimer(HWND window, UINT_PTR id, UINT elapse, TIMERPROC procedure) {
     } else {
         *existing = Timer{window, id, procedure, interval, Clock::now() + interval};
     }
-    // A thread waiting with an earlier deadline looks again.
-    queue->wake_locked();
     return id;
 }
 
