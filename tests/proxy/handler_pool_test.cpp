@@ -31,68 +31,84 @@ void wait_until_waiting(const Handler_Pool& pool, std::size_t count) {
     ASSERT_EQ(pool.waiting(), count);
 }
 
-// A handler thread: waits once at its own place, answers the number it was given (-1 for none).
-std::future<int> wait_once(Handler_Pool& pool) {
-    return std::async(std::launch::async, [&pool] {
-        const auto place = std::make_shared<Handler_Pool::Place>();
-        Handover work;
-        return pool.next(work, place) ? number_of(work) : -1;
-    });
-}
+// A handler thread that waits once at its own place and answers the number it
+// was given (-1 for none). The thread is not joined and shares the pool, so a
+// pool that never lets it go fails the test within seconds instead of hanging it.
+class Waiter {
+public:
+    explicit Waiter(const std::shared_ptr<Handler_Pool>& pool) : deadline_(std::chrono::steady_clock::now() + 5s) {
+        std::promise<int> answer;
+        result_ = answer.get_future();
+        std::thread([pool, answer = std::move(answer)]() mutable {
+            const auto place = std::make_shared<Handler_Pool::Place>();
+            Handover work;
+            answer.set_value(pool->next(work, place) ? number_of(work) : -1);
+        }).detach();
+    }
 
-int result_of(std::future<int>& result) {
-    if (result.wait_for(5s) != std::future_status::ready) return -2;
-    return result.get();
-}
+    // The answer, or -2 if none came within 5 s of the start (waiters started
+    // together share the deadline).
+    int result() {
+        if (result_.wait_until(deadline_) != std::future_status::ready) return -2;
+        return result_.get();
+    }
+
+private:
+    std::chrono::steady_clock::time_point deadline_;
+    std::future<int> result_;
+};
 
 }  // namespace
 
 TEST(Handler_Pool, HandsOverToTheLastWaiterOnly) {
-    Handler_Pool pool(10s);
+    const auto shared = std::make_shared<Handler_Pool>(10s);
+    Handler_Pool& pool = *shared;
     Handover first = work_number(1);
     EXPECT_FALSE(pool.hand_over(first));  // nobody waits: the listener starts a thread
     EXPECT_EQ(number_of(first), 1);       // and still has the connection
 
-    auto older = wait_once(pool);
+    Waiter older(shared);
     wait_until_waiting(pool, 1);
-    auto newer = wait_once(pool);
+    Waiter newer(shared);
     wait_until_waiting(pool, 2);
 
     Handover second = work_number(2), third = work_number(3);
     ASSERT_TRUE(pool.hand_over(second));
-    EXPECT_EQ(result_of(newer), 2);
+    EXPECT_EQ(newer.result(), 2);
     EXPECT_EQ(pool.waiting(), 1u);
     ASSERT_TRUE(pool.hand_over(third));
-    EXPECT_EQ(result_of(older), 3);
+    EXPECT_EQ(older.result(), 3);
     EXPECT_EQ(pool.waiting(), 0u);
 }
 
 TEST(Handler_Pool, WaitsEndByTimeLimitFullPoolOrClose) {
     {
-        Handler_Pool pool(20ms);
-        auto handler = wait_once(pool);
-        EXPECT_EQ(result_of(handler), -1);
+        const auto shared = std::make_shared<Handler_Pool>(20ms);
+        Handler_Pool& pool = *shared;
+        Waiter handler(shared);
+        EXPECT_EQ(handler.result(), -1);
         EXPECT_EQ(pool.waiting(), 0u);
         Handover late = work_number(1);
         EXPECT_FALSE(pool.hand_over(late));
     }
     {
-        Handler_Pool pool(10s);
-        std::vector<std::future<int>> handlers;
-        for (std::size_t i = 0; i < Handler_Pool::max_waiting; ++i) handlers.push_back(wait_once(pool));
+        const auto shared = std::make_shared<Handler_Pool>(10s);
+        Handler_Pool& pool = *shared;
+        std::vector<Waiter> handlers;
+        for (std::size_t i = 0; i < Handler_Pool::max_waiting; ++i) handlers.emplace_back(shared);
         wait_until_waiting(pool, Handler_Pool::max_waiting);
-        auto one_too_many = wait_once(pool);
-        EXPECT_EQ(result_of(one_too_many), -1);  // at once, not after its time
+        Waiter one_too_many(shared);
+        EXPECT_EQ(one_too_many.result(), -1);  // at once, not after its time
 
         // Closing ends every wait now, and refuses hand-overs and waits after it.
         pool.close();
-        for (auto& handler : handlers) EXPECT_EQ(result_of(handler), -1);
+        for (auto& handler : handlers) EXPECT_EQ(handler.result(), -1);
         EXPECT_EQ(pool.waiting(), 0u);
         Handover after = work_number(1);
         EXPECT_FALSE(pool.hand_over(after));
         EXPECT_EQ(number_of(after), 1);
-        auto late = wait_once(pool);
-        EXPECT_EQ(result_of(late), -1);
+        Waiter late(shared);
+        EXPECT_EQ(late.result(), -1);
     }
 }
 
@@ -100,18 +116,25 @@ TEST(Handler_Pool, WaitsEndByTimeLimitFullPoolOrClose) {
 // handing over as fast as it can: every connection reaches exactly one handler.
 TEST(Handler_Pool, EveryHandOverReachesExactlyOneHandler) {
     constexpr int handlers = 8, connections = 2000;
-    Handler_Pool pool(10s);
-    std::vector<std::atomic<int>> received(connections);
-    std::vector<std::thread> threads;
+    // Shared with the handler threads, which are not joined: a pool that never
+    // lets them go then fails the test within seconds instead of hanging it.
+    struct Shared {
+        Handler_Pool pool{10s};
+        std::vector<std::atomic<int>> received = std::vector<std::atomic<int>>(connections);
+        std::atomic<int> ended{0};
+    };
+    const auto shared = std::make_shared<Shared>();
+    Handler_Pool& pool = shared->pool;
     for (int t = 0; t < handlers; ++t)
-        threads.emplace_back([&] {
+        std::thread([shared] {
             const auto place = std::make_shared<Handler_Pool::Place>();
             Handover work;
-            while (pool.next(work, place)) {
-                ++received[static_cast<std::size_t>(number_of(work))];
+            while (shared->pool.next(work, place)) {
+                ++shared->received[static_cast<std::size_t>(number_of(work))];
                 work = {};
             }
-        });
+            ++shared->ended;
+        }).detach();
     for (int n = 0; n < connections; ++n) {
         Handover work = work_number(n);
         // Bounded: all handlers busy means a short wait for one to come back.
@@ -123,7 +146,9 @@ TEST(Handler_Pool, EveryHandOverReachesExactlyOneHandler) {
     }
     // The last ones may still be on their way: wait until every handler waits again.
     wait_until_waiting(pool, handlers);
+    if (HasFatalFailure()) return;
     pool.close();
-    for (auto& thread : threads) thread.join();
-    for (int n = 0; n < connections; ++n) EXPECT_EQ(received[static_cast<std::size_t>(n)].load(), 1) << n;
+    for (int i = 0; i < 5000 && shared->ended < handlers; ++i) std::this_thread::sleep_for(1ms);
+    ASSERT_EQ(shared->ended.load(), handlers) << "handlers still waiting 5 s after the pool closed";
+    for (int n = 0; n < connections; ++n) EXPECT_EQ(shared->received[static_cast<std::size_t>(n)].load(), 1) << n;
 }
